@@ -1,0 +1,9 @@
+#pragma once
+
+#include "platform/dialog_template.h"
+
+#include "resource.h"
+
+const DialogTemplate& AboutDialogTemplate();  // 100
+const DialogTemplate& KorvoDialogTemplate();  // 102
+const DialogTemplate& AgreementDialogTemplate(); // 132

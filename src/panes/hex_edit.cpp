@@ -1,0 +1,3 @@
+#include "panes/hex_edit.h"
+
+CHexEdit::CHexEdit(QWidget* parent) : QAbstractScrollArea(parent) {}

@@ -1,0 +1,20 @@
+#pragma once
+
+// The application's profile: integer values by section and entry, stored with
+// QSettings under the company key (organisation) and the executable's name.
+#include <QString>
+
+class Profile {
+public:
+    // Company key as set at start-up; the application name is the executable's.
+    static void SetRegistryKey(const QString& company);
+
+    // The stored integer, or `defaultValue` when absent, unreadable or not a number.
+    static int GetProfileInt(const QString& section, const QString& entry, int defaultValue);
+
+    // Writes the value; false when the profile could not be written.
+    static bool WriteProfileInt(const QString& section, const QString& entry, int value);
+
+    // Where the profile lives (for messages and tests).
+    static QString FilePath();
+};

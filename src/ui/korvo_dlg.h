@@ -1,0 +1,110 @@
+#pragma once
+
+// CKorvoDlg: the main window. It owns the session, both panes and every
+// other window for its lifetime. The handlers of each feature are defined in
+// that feature's folder; this file declares them all in one place.
+#include "platform/dialog.h"
+#include "resource.h"
+
+#include <QFont>
+#include <QIcon>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+
+class CHexEdit;
+class CSpinButtonCtrl;
+class QComboBox;
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+class QLabel;
+
+// Connection modes: the index of the mode combo box's item.
+enum SessionMode : int {
+    MODE_TCP_CLIENT = 0,
+    MODE_TCP_SERVER = 1,
+    MODE_UDP = 2,
+};
+
+// Session states (5 is not used).
+enum SessionState : int {
+    STATE_READY = 0,
+    STATE_CONNECTING = 1,
+    STATE_LISTENING = 2,
+    STATE_CONNECTED = 3,
+    STATE_UDP_OPEN = 4,
+    STATE_PEER_CONNECTED = 6,
+    STATE_PEER_CLOSED = 7,
+};
+
+class CKorvoDlg : public CDialog {
+    Q_OBJECT
+
+public:
+    explicit CKorvoDlg(QWidget* parent = nullptr);
+    ~CKorvoDlg() override;
+
+    void OnSysCommand(unsigned nID) override;
+
+    // Shell (ui/korvo_dlg.cpp)
+    void OnSelchangeMode();
+    void OnButtonExit();
+    void ConfirmExit();
+
+    // Receive path (panes/receive_path.cpp)
+    void SetReceiveCount(std::int64_t total);
+
+    // Bound controls
+    QComboBox* m_comboMode = nullptr;
+    QCheckBox* m_checkKeepAlive = nullptr;
+    QLineEdit* m_editRemoteIP = nullptr;
+    CHexEdit* m_hexSend = nullptr;
+    QPushButton* m_btnSaveRecv = nullptr;
+    CSpinButtonCtrl* m_spinDataLength = nullptr;
+    QLineEdit* m_editStatus = nullptr;
+    CHexEdit* m_hexRecv = nullptr;
+    QPushButton* m_btnTelnet = nullptr;
+    QPushButton* m_btnSaveSend = nullptr;
+    QPushButton* m_btnLoad = nullptr;
+    QPushButton* m_btnSend = nullptr;
+    QPushButton* m_btnClear = nullptr;
+    QPushButton* m_btnExit = nullptr;
+    QPushButton* m_btnConnect = nullptr;
+    QPushButton* m_btnClose = nullptr;
+
+    // Bound values
+    unsigned m_nRemotePort = 1470;
+    unsigned m_nDataLength = 36;
+    QString m_strRemoteIP = QStringLiteral("10.1.0.1");
+    QString m_strRecvCount;
+    unsigned m_nLocalPort = 1470;
+    int m_nMode = -1;
+
+    // Session
+    SessionState m_nState = STATE_READY;
+    bool m_bTelnetActive = false;
+
+    QIcon m_hIcon;
+    QString m_strTitle;
+    std::unique_ptr<QFont> m_pFontKorean;
+    std::unique_ptr<QFont> m_pFontDefault;
+
+    // Receive path; counted in 64 bits so a long session never wraps.
+    std::int64_t m_nRecvTotal = 0;
+    QString m_strPeer;
+
+protected:
+    bool OnInitDialog() override;
+    void DoDataExchange(CDataExchange* pDX) override;
+    void OnOK() override;
+    void OnCancel() override;
+    QWidget* CreateControl(const ControlTemplate& control, QWidget* parent) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    void SetCaptions();
+    void SetAccessibleNames();
+};
