@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QShortcut>
 
 CKorvoDlg::CKorvoDlg(QWidget* parent)
     : CDialog(KorvoDialogTemplate(), parent), m_hIcon(ProgramIcon()),
@@ -26,6 +27,9 @@ CKorvoDlg::CKorvoDlg(QWidget* parent)
 {
     MapCommand(IDC_BUTTON_EXIT, [this] { OnButtonExit(); });
     MapNotify(IDC_COMBO_MODE, CBN_SELCHANGE, [this] { OnSelchangeMode(); });
+    // The window menu from the keyboard, where the system menu would be.
+    auto* windowMenu = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
+    connect(windowMenu, &QShortcut::activated, this, [this] { ShowWindowMenu(mapToGlobal(QPoint(0, 0))); });
 }
 
 CKorvoDlg::~CKorvoDlg() = default;
@@ -238,8 +242,13 @@ bool CKorvoDlg::eventFilter(QObject* watched, QEvent* event)
 
 void CKorvoDlg::contextMenuEvent(QContextMenuEvent* event)
 {
+    ShowWindowMenu(event->globalPos());
+}
+
+void CKorvoDlg::ShowWindowMenu(const QPoint& globalPos)
+{
     QMenu menu(this);
     QAction* about = menu.addAction(LoadStr(101));
-    if (menu.exec(event->globalPos()) == about)
+    if (menu.exec(globalPos) == about)
         OnSysCommand(IDM_ABOUTBOX);
 }

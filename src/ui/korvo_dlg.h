@@ -107,4 +107,5 @@ protected:
 private:
     void SetCaptions();
     void SetAccessibleNames();
+    void ShowWindowMenu(const QPoint& globalPos);
 };
