@@ -148,8 +148,7 @@ void RtfReader::Finish()
     }
     m_lex = Lex::Text;
     FlushSurrogate();
-    if (!m_current.runs.empty()) {
-        m_current.format = Top().paragraph;
+    if (!m_current.runs.empty()) { // formatted as it was at its last character
         m_paragraphs.push_back(std::move(m_current));
         m_current = RtfParagraph{};
     }
@@ -471,6 +470,7 @@ void RtfReader::FlushSurrogate()
 void RtfReader::Emit(char16_t unit)
 {
     const RtfCharFormat& format = Top().format;
+    m_current.format = Top().paragraph;
     if (m_current.runs.empty() || !(m_current.runs.back().format == format))
         m_current.runs.push_back(RtfRun{format, QString()});
     m_current.runs.back().text += QChar(unit);
