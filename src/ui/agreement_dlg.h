@@ -17,7 +17,8 @@ class QComboBox;
 extern int g_nRtfLine;
 extern std::size_t g_nRtfLineOffset;
 
-class CAgreementDlg : public CDialog {
+class CAgreementDlg : public CDialog
+{
     Q_OBJECT
 
 public:

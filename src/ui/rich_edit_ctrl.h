@@ -16,7 +16,8 @@ class RtfReader;
 using EDITSTREAMCALLBACK = std::uint32_t (*)(std::uintptr_t dwCookie, std::uint8_t* pbBuff, std::int32_t cb,
                                              std::int32_t* pcb);
 
-struct EDITSTREAM {
+struct EDITSTREAM
+{
     std::uintptr_t dwCookie = 0;
     std::uint32_t dwError = 0;
     EDITSTREAMCALLBACK pfnCallback = nullptr;
@@ -33,7 +34,8 @@ enum : unsigned {
 // from the runs, alignment from the paragraphs.
 void FillDocument(QTextDocument* document, const RtfReader& reader);
 
-class CRichEditCtrl : public QTextEdit {
+class CRichEditCtrl : public QTextEdit
+{
     Q_OBJECT
 
 public:
@@ -56,7 +58,8 @@ public:
     std::int32_t StreamBufferSize() const { return m_nStreamBufferSize; }
 
 private:
-    struct LineSpan {
+    struct LineSpan
+    {
         double top;
         double bottom;
     };

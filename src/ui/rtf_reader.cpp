@@ -33,13 +33,34 @@ char16_t DecodeByte(unsigned char b, int codePage)
 
 // Groups whose content is never shown.
 constexpr std::array<std::string_view, 24> kSkippedDestinations = {
-    "fonttbl",   "colortbl",     "stylesheet", "info",    "pict",        "object",
-    "header",    "headerl",      "headerr",    "headerf", "footer",      "footerl",
-    "footerr",   "footerf",      "fldinst",    "listtable", "listoverridetable", "revtbl",
-    "rsidtbl",   "generator",    "themedata",  "colorschememapping", "latentstyles", "datastore",
+    "fonttbl",
+    "colortbl",
+    "stylesheet",
+    "info",
+    "pict",
+    "object",
+    "header",
+    "headerl",
+    "headerr",
+    "headerf",
+    "footer",
+    "footerl",
+    "footerr",
+    "footerf",
+    "fldinst",
+    "listtable",
+    "listoverridetable",
+    "revtbl",
+    "rsidtbl",
+    "generator",
+    "themedata",
+    "colorschememapping",
+    "latentstyles",
+    "datastore",
 };
 
-struct NamedChar {
+struct NamedChar
+{
     std::string_view word;
     char16_t unit;
 };
@@ -353,7 +374,8 @@ void RtfReader::ControlWord()
     }
     if (SkipFallback() || Skipping())
         return;
-    if (std::find(kSkippedDestinations.begin(), kSkippedDestinations.end(), w) != kSkippedDestinations.end()) {
+    if (std::find(kSkippedDestinations.begin(), kSkippedDestinations.end(), w) !=
+        kSkippedDestinations.end()) {
         Top().skip = true;
         return;
     }

@@ -18,7 +18,8 @@
 #include <string>
 #include <vector>
 
-struct RtfCharFormat {
+struct RtfCharFormat
+{
     bool bold = false;
     bool italic = false;
     bool underline = false;
@@ -29,12 +30,14 @@ struct RtfCharFormat {
 
 enum class RtfAlignment { Left, Center, Right, Justify };
 
-struct RtfRun {
+struct RtfRun
+{
     RtfCharFormat format;
     QString text; // \line is U+2028, \tab is '\t'
 };
 
-struct RtfParagraphFormat {
+struct RtfParagraphFormat
+{
     RtfAlignment alignment = RtfAlignment::Left;
     int spaceBefore = 0; // \sb, twips
     int spaceAfter = 0;  // \sa, twips
@@ -42,14 +45,16 @@ struct RtfParagraphFormat {
     bool operator==(const RtfParagraphFormat&) const = default;
 };
 
-struct RtfParagraph {
+struct RtfParagraph
+{
     RtfParagraphFormat format;
     std::vector<RtfRun> runs;
 
     QString Text() const;
 };
 
-class RtfReader {
+class RtfReader
+{
 public:
     // Deeper groups are read but their content is dropped.
     static constexpr std::size_t kMaxGroupDepth = 128;
@@ -77,7 +82,8 @@ public:
 private:
     enum class Lex { Text, Escape, Word, Param, Hex1, Hex2, Binary };
 
-    struct Group {
+    struct Group
+    {
         RtfCharFormat format;
         RtfParagraphFormat paragraph;
         int uc = 1;        // fallback characters after \uN

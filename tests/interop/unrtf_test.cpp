@@ -31,8 +31,8 @@ std::string FirstDifference(const QString& a, const QString& b)
     if (i == a.size() && i == b.size())
         return {};
     const qsizetype from = std::max<qsizetype>(0, i - 30);
-    return "at " + std::to_string(i) + ":\n  ours:   ..." + a.mid(from, 80).toStdString() + "\n  unrtf:  ..." +
-           b.mid(from, 80).toStdString();
+    return "at " + std::to_string(i) + ":\n  ours:   ..." + a.mid(from, 80).toStdString() +
+           "\n  unrtf:  ..." + b.mid(from, 80).toStdString();
 }
 
 // unrtf's text output drops every character beyond ASCII unless its output
@@ -51,9 +51,8 @@ QString UnrtfConfigDir(const QTemporaryDir& dir)
 QString UnrtfText(const QString& file, const QString& configDir)
 {
     QProcess p;
-    p.start(QStringLiteral("timeout"),
-            {QStringLiteral("20"), QStringLiteral("unrtf"), QStringLiteral("-P"), configDir, QStringLiteral("--text"),
-             file});
+    p.start(QStringLiteral("timeout"), {QStringLiteral("20"), QStringLiteral("unrtf"), QStringLiteral("-P"),
+                                        configDir, QStringLiteral("--text"), file});
     EXPECT_TRUE(p.waitForFinished(30000));
     EXPECT_EQ(0, p.exitCode()) << p.readAllStandardError().toStdString();
     QString out = QString::fromLatin1(p.readAllStandardOutput());
@@ -78,11 +77,13 @@ QString UnrtfText(const QString& file, const QString& configDir)
 
 TEST(Interop, UnrtfReadsTheSameTextInOurDocuments)
 {
-    ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("unrtf")).isEmpty()) << "unrtf is not installed";
+    ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("unrtf")).isEmpty())
+        << "unrtf is not installed";
     QTemporaryDir dir;
     const QString configDir = UnrtfConfigDir(dir);
 
-    const struct {
+    const struct
+    {
         const char* name;
         const char* const* table;
     } documents[] = {{"ko", g_rtfKorean}, {"en", g_rtfEnglish}, {"fr", g_rtfFrench}};
@@ -94,7 +95,8 @@ TEST(Interop, UnrtfReadsTheSameTextInOurDocuments)
             reader.Feed(*line, std::strlen(*line));
         reader.Finish();
 
-        const QString file = QStringLiteral(KORVO_SOURCE_DIR "/res/disclaimer_%1.rtf").arg(QLatin1String(d.name));
+        const QString file =
+            QStringLiteral(KORVO_SOURCE_DIR "/res/disclaimer_%1.rtf").arg(QLatin1String(d.name));
         const QString theirs = Normalised(UnrtfText(file, configDir));
         const QString ours = Normalised(reader.PlainText());
         EXPECT_GT(ours.size(), 1000) << d.name;

@@ -19,7 +19,8 @@
 
 namespace {
 
-struct Document {
+struct Document
+{
     const char* file;
     const char* const* table;
     const char* heading;
@@ -83,7 +84,8 @@ TEST(DisclaimerDocuments, EachIsACompleteDisclaimerInItsLanguage)
 TEST(DisclaimerDocuments, StreamInCallbackHandsOverLinesWithinTheOfferedSize)
 {
     static const char* const table[] = {"abc", "defgh", "", "ij", nullptr};
-    struct Case {
+    struct Case
+    {
         std::int32_t offered;
         std::vector<std::string> pieces;
     };
@@ -101,8 +103,8 @@ TEST(DisclaimerDocuments, StreamInCallbackHandsOverLinesWithinTheOfferedSize)
             std::array<std::uint8_t, 400> buffer;
             buffer.fill(0xAA);
             std::int32_t count = -1;
-            ASSERT_EQ(0u, CAgreementDlg::StreamInCallback(reinterpret_cast<std::uintptr_t>(table), buffer.data(),
-                                                          c.offered, &count));
+            ASSERT_EQ(0u, CAgreementDlg::StreamInCallback(reinterpret_cast<std::uintptr_t>(table),
+                                                          buffer.data(), c.offered, &count));
             ASSERT_GE(count, 0);
             ASSERT_LE(count, c.offered);
             for (std::size_t i = static_cast<std::size_t>(c.offered); i < buffer.size(); ++i)
@@ -123,7 +125,8 @@ TEST(DisclaimerDocuments, StreamInCallbackGivesOneLinePerCall)
     std::vector<std::uint8_t> buffer(4096);
     for (int i = 0; g_rtfEnglish[i]; ++i) {
         std::int32_t count = 0;
-        CAgreementDlg::StreamInCallback(reinterpret_cast<std::uintptr_t>(g_rtfEnglish), buffer.data(), 4096, &count);
+        CAgreementDlg::StreamInCallback(reinterpret_cast<std::uintptr_t>(g_rtfEnglish), buffer.data(), 4096,
+                                        &count);
         ASSERT_EQ(std::string(g_rtfEnglish[i]),
                   std::string(reinterpret_cast<const char*>(buffer.data()), static_cast<std::size_t>(count)));
         ASSERT_EQ(i + 1, g_nRtfLine);
@@ -145,8 +148,9 @@ TEST(DisclaimerDocuments, GeneratorRefusesLinesLongerThanTheLimit)
         const QString out = dir.filePath(QStringLiteral("out.cpp"));
         QFile::remove(out);
         QProcess p;
-        p.start(cmake, {QStringLiteral("-DOUTPUT=") + out, QStringLiteral("-DDOCUMENTS=g_doc=") + in.fileName(),
-                        QStringLiteral("-P"), QStringLiteral(KORVO_SOURCE_DIR "/res/rtf_line_table.cmake")});
+        p.start(cmake,
+                {QStringLiteral("-DOUTPUT=") + out, QStringLiteral("-DDOCUMENTS=g_doc=") + in.fileName(),
+                 QStringLiteral("-P"), QStringLiteral(KORVO_SOURCE_DIR "/res/rtf_line_table.cmake")});
         EXPECT_TRUE(p.waitForFinished(30000));
         output = QString::fromLocal8Bit(p.readAllStandardError() + p.readAllStandardOutput());
         QFile g(out);
@@ -162,7 +166,7 @@ TEST(DisclaimerDocuments, GeneratorRefusesLinesLongerThanTheLimit)
     EXPECT_TRUE(generated.contains("g_doc[] = {\n    g_doc_0,\n    g_doc_1,\n    nullptr,\n};"))
         << generated.toStdString();
     EXPECT_TRUE(generated.contains("\"\\x7b\\x5c\\x72\\x74\\x66\\x31")); // "{\rtf1", escaped byte by byte
-    EXPECT_TRUE(generated.contains("\"\\xe9\\x3b\\x7d\\x0a\";"));  // a high byte goes in unchanged
+    EXPECT_TRUE(generated.contains("\"\\xe9\\x3b\\x7d\\x0a\";"));        // a high byte goes in unchanged
 
     const QByteArray tooLong = "{\\rtf1 a}\n" + QByteArray(344, 'x') + "\n";
     EXPECT_NE(0, run(tooLong, output, generated));

@@ -19,7 +19,8 @@ std::string Describe(const RtfReader& reader)
             out += '\n';
         out += "LCRJ"[static_cast<int>(p.format.alignment)];
         if (p.format.spaceBefore || p.format.spaceAfter)
-            out += "(" + std::to_string(p.format.spaceBefore) + "," + std::to_string(p.format.spaceAfter) + ")";
+            out +=
+                "(" + std::to_string(p.format.spaceBefore) + "," + std::to_string(p.format.spaceAfter) + ")";
         out += ':';
         for (const RtfRun& run : p.runs) {
             std::string flags;
@@ -50,7 +51,8 @@ std::string ReadWhole(const std::string& rtf)
     return Describe(r);
 }
 
-struct Case {
+struct Case
+{
     const char* name;
     std::string rtf;
     std::string expected;
@@ -63,8 +65,8 @@ const Case kCases[] = {
     {"a group keeps its formats to itself", R"({\rtf1 a{\b\i b}c})", "L:a[b,i]bc"},
     {"font size, zero meaning the default", R"({\rtf1\fs20 a\fs0 b})", "L:[20]ab"},
     {"plain resets character formats", R"({\rtf1\b\i\ul\fs30 a\plain b})", "L:[b,i,u,30]ab"},
-    {"alignment holds until pard",
-     R"({\rtf1\qc a\par b\par\pard c\par\qr d\par\qj e})", "C:a\nC:b\nL:c\nR:d\nJ:e"},
+    {"alignment holds until pard", R"({\rtf1\qc a\par b\par\pard c\par\qr d\par\qj e})",
+     "C:a\nC:b\nL:c\nR:d\nJ:e"},
     {"alignment is taken at the paragraph mark", R"({\rtf1 a\qc\par})", "C:a"},
     {"space before and after", R"({\rtf1\sb120\sa240 a\par\pard b})", "L(120,240):a\nL:b"},
     {"empty paragraphs stay", R"({\rtf1 a\par\par b\par})", "L:a\nL:\nL:b"},
@@ -92,14 +94,16 @@ const Case kCases[] = {
     {"newlines in text are not characters", "{\\rtf1 a\r\nb}", "L:ab"},
     {"binary data is read past", "{\\rtf1 a\\bin3 {}\\b}", "L:ab"},
     {"named punctuation", R"({\rtf1\ldblquote x\rdblquote\emdash\bullet})", "L:“x”—•"},
-    {"control bytes are not text", std::string("{\\rtf1 a\x01\x7f" "b}"), "L:ab"},
+    {"control bytes are not text",
+     std::string("{\\rtf1 a\x01\x7f"
+                 "b}"),
+     "L:ab"},
     // Malformed input.
     {"stray closing braces", "}}}a{b", "L:ab"},
     {"truncated hex escape", R"({\rtf1 a\'4)", "L:a"},
     {"invalid hex escape reads as text", R"({\rtf1 \'zz})", "L:zz"},
     {"control word at the very end", R"({\rtf1 a\b)", "L:a"},
-    {"over-long control word is ignored",
-     "{\\rtf1 \\" + std::string(40, 'b') + " x}", "L:x"},
+    {"over-long control word is ignored", "{\\rtf1 \\" + std::string(40, 'b') + " x}", "L:x"},
     {"over-long parameter saturates", R"({\rtf1\fs99999999999999 a})", "L:[3276]a"},
     {"a dash with no digits", R"({\rtf1\b- x})", "L:[b]x"},
     {"too deep groups are dropped, not followed",
@@ -114,7 +118,9 @@ void PrintTo(const Case& c, std::ostream* os)
     *os << c.name;
 }
 
-class RtfReaderCases : public testing::TestWithParam<Case> {};
+class RtfReaderCases : public testing::TestWithParam<Case>
+{
+};
 
 TEST_P(RtfReaderCases, GivesTextAndFormats)
 {

@@ -45,7 +45,8 @@ int LineCount(const char* const* table)
 
 // The system (and user-interface) language for one test; the program reads it
 // the way start-up does.
-class SystemLanguage {
+class SystemLanguage
+{
 public:
     explicit SystemLanguage(const char* locale)
     {
@@ -78,7 +79,8 @@ QPushButton* Button(const CAgreementDlg& dlg, int id)
     return dlg.Item<QPushButton>(id);
 }
 
-struct LanguageCase {
+struct LanguageCase
+{
     const char* locale;
     QStringList items;
     QString initialHeading;
@@ -120,7 +122,8 @@ TEST(AgreementDlg, CaptionsComeFromTheStringTable)
     dlg.Create();
     EXPECT_EQ(LoadStr(104), dlg.windowTitle());
     EXPECT_EQ(LoadStr(104), dlg.m_strTitle);
-    EXPECT_EQ(QStringLiteral("면책 고지 사항에 명시된 약관에 동의 합니다."), dlg.GetDlgItemText(IDC_CHECK_ACCEPT));
+    EXPECT_EQ(QStringLiteral("면책 고지 사항에 명시된 약관에 동의 합니다."),
+              dlg.GetDlgItemText(IDC_CHECK_ACCEPT));
     EXPECT_EQ(QStringLiteral("확인"), dlg.GetDlgItemText(IDOK));
     EXPECT_EQ(QStringLiteral("취소"), dlg.GetDlgItemText(IDCANCEL));
     EXPECT_EQ(QStringLiteral("언어"), dlg.GetDlgItemText(IDC_STATIC_LANGUAGE));
@@ -211,7 +214,8 @@ TEST(AgreementDlg, DeclinedExitLeavesTheDialogAsItWas)
 
 // Start-up with the real dialog run modally; the main dialog step is recorded
 // instead of run.
-class StartUp : public testing::Test {
+class StartUp : public testing::Test
+{
 protected:
     void SetUp() override
     {

@@ -12,12 +12,13 @@
 
 namespace {
 
-struct Source {
+struct Source
+{
     std::string data;
     std::size_t pos = 0;
     int calls = 0;
-    std::int32_t claim = 0;   // when > 0, the count reported whatever was copied
-    std::uint32_t error = 0;  // returned from the second call on
+    std::int32_t claim = 0;  // when > 0, the count reported whatever was copied
+    std::uint32_t error = 0; // returned from the second call on
 };
 
 std::uint32_t Pull(std::uintptr_t cookie, std::uint8_t* buffer, std::int32_t cb, std::int32_t* pcb)
@@ -46,7 +47,8 @@ TEST(RichEditCtrl, StreamedRtfBecomesFormattedParagraphs)
 {
     CRichEditCtrl edit;
     edit.SetStreamBufferSize(7); // many small pieces
-    Source s{R"({\rtf1{\fonttbl{\f0 Arial;}}\qc\b\fs28 Title\par\pard\qj\b0\fs20 Body \i slanted\i0  and \ul marked\ulnone .\par})"};
+    Source s{
+        R"({\rtf1{\fonttbl{\f0 Arial;}}\qc\b\fs28 Title\par\pard\qj\b0\fs20 Body \i slanted\i0  and \ul marked\ulnone .\par})"};
     EXPECT_EQ(static_cast<long>(s.data.size()), Stream(edit, s));
     EXPECT_GT(s.calls, 10);
 
