@@ -214,7 +214,7 @@ TEST(AgreementDlg, DeclinedExitLeavesTheDialogAsItWas)
 
 // Start-up with the real dialog run modally; the main dialog step is recorded
 // instead of run.
-class StartUp : public testing::Test
+class StartUpWithDisclaimer : public testing::Test
 {
 protected:
     void SetUp() override
@@ -268,7 +268,7 @@ protected:
     int storedWhenMainRan = -2;
 };
 
-TEST_F(StartUp, AcceptingStoresOneAndOpensTheMainDialogInTheSameRun)
+TEST_F(StartUpWithDisclaimer, AcceptingStoresOneAndOpensTheMainDialogInTheSameRun)
 {
     MessageBoxes boxes;
     WhenShown([](CAgreementDlg& dlg) {
@@ -288,7 +288,7 @@ TEST_F(StartUp, AcceptingStoresOneAndOpensTheMainDialogInTheSameRun)
     EXPECT_EQ(2, mainRuns);
 }
 
-TEST_F(StartUp, ConfirmedExitStoresNothing)
+TEST_F(StartUpWithDisclaimer, ConfirmedExitStoresNothing)
 {
     const std::function<void(CAgreementDlg&)> ways[] = {
         [](CAgreementDlg& dlg) { QTest::mouseClick(dlg.Item<QPushButton>(IDCANCEL), Qt::LeftButton); },
@@ -309,7 +309,7 @@ TEST_F(StartUp, ConfirmedExitStoresNothing)
     EXPECT_EQ(-1, Stored());
 }
 
-TEST_F(StartUp, DeclinedExitKeepsTheDialogUntilAccepted)
+TEST_F(StartUpWithDisclaimer, DeclinedExitKeepsTheDialogUntilAccepted)
 {
     MessageBoxes boxes;
     boxes.answers = {IDNO};
