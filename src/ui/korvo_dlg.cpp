@@ -26,14 +26,19 @@ CKorvoDlg::CKorvoDlg(QWidget* parent)
 {
     MapCommand(IDC_BUTTON_EXIT, [this] { OnButtonExit(); });
     MapNotify(IDC_COMBO_MODE, CBN_SELCHANGE, [this] { OnSelchangeMode(); });
+    MapNotify(IDC_RICHEDIT_RECV, EN_SETFOCUS, [this] { OnSetfocusRicheditRecv(); });
 }
 
 CKorvoDlg::~CKorvoDlg() = default;
 
 QWidget* CKorvoDlg::CreateControl(const ControlTemplate& control, QWidget* parent)
 {
-    if (control.id == IDC_RICHEDIT_RECV || control.id == IDC_RICHEDIT_SEND)
-        return new CHexEdit(parent);
+    if (control.id == IDC_RICHEDIT_RECV || control.id == IDC_RICHEDIT_SEND) {
+        auto* pane = new CHexEdit(parent);
+        const int id = control.id;
+        connect(pane, &CHexEdit::focusGained, this, [this, id] { SendCommand(id, EN_SETFOCUS); });
+        return pane;
+    }
     return nullptr;
 }
 
@@ -82,7 +87,13 @@ bool CKorvoDlg::OnInitDialog()
     m_bTelnetActive = false;
     m_nState = STATE_READY;
 
+    m_hexSend->InitView();
+    m_hexRecv->InitView();
+
     SetReceiveCount(0);
+
+    static const char kSendPaneStart[] = "1234567890ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    m_hexSend->SetData(36, reinterpret_cast<const std::uint8_t*>(kSendPaneStart));
 
     EnableDlgItem(IDC_EDIT_LOCAL_PORT, false);
     m_btnSend->setEnabled(false);
