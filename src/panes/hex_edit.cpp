@@ -41,10 +41,18 @@ CHexEdit::~CHexEdit() = default;
 
 void CHexEdit::MeasureFont()
 {
-    const QFontMetricsF metrics(font());
-    // The width of a whole row, so painting and hit-testing agree however
-    // the font's advances are rounded.
-    m_fCharWidth = metrics.horizontalAdvance(QString(HEX_ROW_CHARS - 1, QLatin1Char('0'))) / (HEX_ROW_CHARS - 1);
+    // Rows are measured as a whole, so painting and hit-testing agree however
+    // the font's advances are rounded. A row wider than the view is drawn a
+    // little tighter rather than cut off at the right.
+    const QString row(HEX_ROW_CHARS - 1, QLatin1Char('0'));
+    m_paintFont = font();
+    m_paintFont.setLetterSpacing(QFont::AbsoluteSpacing, 0);
+    const qreal natural = QFontMetricsF(m_paintFont).horizontalAdvance(row) / (HEX_ROW_CHARS - 1);
+    const qreal room = (viewport()->width() - 2 * kLeftMargin) / qreal(HEX_ROW_CHARS - 1);
+    if (room > 1 && natural > room)
+        m_paintFont.setLetterSpacing(QFont::AbsoluteSpacing, room - natural);
+    const QFontMetricsF metrics(m_paintFont);
+    m_fCharWidth = metrics.horizontalAdvance(row) / (HEX_ROW_CHARS - 1);
     if (m_fCharWidth <= 0)
         m_fCharWidth = 1;
     m_nAscent = static_cast<int>(std::ceil(metrics.ascent()));
@@ -76,6 +84,7 @@ void CHexEdit::changeEvent(QEvent* event)
 void CHexEdit::resizeEvent(QResizeEvent* event)
 {
     QAbstractScrollArea::resizeEvent(event);
+    MeasureFont();
     if (m_bViewReady)
         SetViewMetrics(m_nLineHeight, ViewHeight());
 }
@@ -213,13 +222,14 @@ QPoint CHexEdit::PointAt(int pos) const
 {
     const int row = pos / HEX_ROW_CHARS;
     const int col = pos % HEX_ROW_CHARS;
-    return {kLeftMargin + static_cast<int>(std::lround(col * m_fCharWidth)), row * std::max(m_nLineHeight, 1)};
+    return {kLeftMargin + static_cast<int>(std::lround(col * m_fCharWidth)),
+            row * std::max(m_nLineHeight, 1)};
 }
 
 void CHexEdit::paintEvent(QPaintEvent* event)
 {
     QPainter painter(viewport());
-    painter.setFont(font());
+    painter.setFont(m_paintFont);
     painter.setPen(palette().color(QPalette::Text));
     const TextSurface& text = Surface();
     const int lineHeight = std::max(m_nLineHeight, 1);
@@ -230,7 +240,8 @@ void CHexEdit::paintEvent(QPaintEvent* event)
         const std::string_view row = text.Row(r);
         // Everything before the line break; the last row's closing space too.
         const auto n = static_cast<qsizetype>(std::min<std::size_t>(row.size(), HEX_COL_TEXT_STOP));
-        painter.drawText(QPointF(kLeftMargin, r * lineHeight + m_nAscent), QString::fromLatin1(row.data(), n));
+        painter.drawText(QPointF(kLeftMargin, r * lineHeight + m_nAscent),
+                         QString::fromLatin1(row.data(), n));
     }
     if (IsCaretShown()) {
         const QPoint at = PointAt(GetCaret());

@@ -7,9 +7,11 @@
 #include "panes/hex_pane.h"
 
 #include <QAbstractScrollArea>
+#include <QFont>
 #include <QString>
 
-class CHexEdit : public QAbstractScrollArea, public HexPane {
+class CHexEdit : public QAbstractScrollArea, public HexPane
+{
     Q_OBJECT
 
 public:
@@ -58,6 +60,7 @@ private:
     int ViewHeight() const;
     void NotifyAccessibility();
 
+    QFont m_paintFont;
     qreal m_fCharWidth = 8;
     int m_nAscent = 0;
     int m_nPressPos = -1;

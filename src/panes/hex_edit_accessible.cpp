@@ -8,7 +8,8 @@
 
 namespace {
 
-class CHexEditAccessible : public QAccessibleWidget, public QAccessibleTextInterface {
+class CHexEditAccessible : public QAccessibleWidget, public QAccessibleTextInterface
+{
 public:
     explicit CHexEditAccessible(CHexEdit* pane) : QAccessibleWidget(pane, QAccessible::EditableText) {}
 
@@ -36,10 +37,7 @@ public:
     }
 
     // QAccessibleTextInterface
-    void selection(int, int* startOffset, int* endOffset) const override
-    {
-        *startOffset = *endOffset = 0;
-    }
+    void selection(int, int* startOffset, int* endOffset) const override { *startOffset = *endOffset = 0; }
     int selectionCount() const override { return 0; }
     void addSelection(int, int) override {}
     void removeSelection(int) override {}

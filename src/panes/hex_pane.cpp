@@ -164,8 +164,7 @@ void HexPane::Scroll(int code, int track)
 
 bool HexPane::ByteExists(int row, int col) const
 {
-    const long long b =
-        static_cast<long long>(FirstLine() + row) * HEX_BYTES_PER_LINE + ColumnToByte(col);
+    const long long b = static_cast<long long>(FirstLine() + row) * HEX_BYTES_PER_LINE + ColumnToByte(col);
     return b < m_nLength;
 }
 

@@ -30,7 +30,8 @@ enum class PaneKey { Up, Down, Left, Right, PageUp, PageDown };
 
 // The vertical bar as the pane sets it: range nMin..nMax, page nPage and the
 // thumb position nPos, kept within 0..max(0, nMax + 1 - nPage).
-struct PaneScrollInfo {
+struct PaneScrollInfo
+{
     int nMin = 0;
     int nMax = -1;
     int nPage = 0;
@@ -38,7 +39,8 @@ struct PaneScrollInfo {
     bool bEnabled = false;
 };
 
-class HexPane : public PaneBuffer {
+class HexPane : public PaneBuffer
+{
 public:
     HexPane() = default;
     virtual ~HexPane() = default;

@@ -7,7 +7,8 @@
 
 namespace {
 
-struct Tables {
+struct Tables
+{
     std::array<char, 512> digits{};
     std::array<char, 256> text{};
     // A full row of blanks with its separators, copied under every line.

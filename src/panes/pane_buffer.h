@@ -7,7 +7,8 @@
 
 enum { PANE_CAPACITY = 1048576 };
 
-class PaneBuffer {
+class PaneBuffer
+{
 public:
     PaneBuffer();
     ~PaneBuffer();

@@ -6,7 +6,8 @@
 #include <string_view>
 #include <vector>
 
-class TextSurface {
+class TextSurface
+{
 public:
     // Empties the text, keeping room for `rows` rows; the caret goes to 0.
     void Clear(int rows);

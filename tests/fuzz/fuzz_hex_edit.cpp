@@ -11,7 +11,8 @@
 
 namespace {
 
-class Reader {
+class Reader
+{
 public:
     Reader(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
     bool More() const { return m_pos < m_size; }
@@ -39,7 +40,8 @@ int Fail(const char* what, int step)
     return 1;
 }
 
-const unsigned kChars[] = {'0', '7', '9', 'a', 'F', 'f', 'G', 'z', ' ', '~', 0x7F, 0x80, 0xFF, 0xAC00, 8, 9, 13, 0x16, 0};
+const unsigned kChars[] = {'0',  '7',  '9',  'a',    'F', 'f', 'G', 'z',  ' ', '~',
+                           0x7F, 0x80, 0xFF, 0xAC00, 8,   9,   13,  0x16, 0};
 
 } // namespace
 

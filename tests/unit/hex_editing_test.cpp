@@ -11,12 +11,14 @@ namespace {
 
 const std::string kAlnum = "1234567890ABCDEFGHIJKLMNOPQRSTUVWXYZ";
 
-struct ByteChange {
+struct ByteChange
+{
     int index;
     int value;
 };
 
-struct TypingCase {
+struct TypingCase
+{
     const char* name;
     std::vector<std::uint8_t> bytes;
     int linesPerPage;
@@ -34,17 +36,49 @@ TEST(HexEditing, Typing)
         {"A on the high nibble of 0x12", x12, 10, Pos(0, 10), {'A'}, {{0, 0xA2}}, Pos(0, 11), 0},
         {"then 5 on the low nibble", x12, 10, Pos(0, 10), {'A', '5'}, {{0, 0xA5}}, Pos(0, 13), 0},
         {"low nibble of byte 15 wraps", Counting(48), 10, Pos(0, 57), {'0'}, {{15, 0x00}}, Pos(1, 10), 0},
-        {"and scrolls on the last page row", Counting(320), 4, Pos(3, 57), {'f'}, {{63, 0x3f}}, Pos(3, 10), 1},
+        {"and scrolls on the last page row",
+         Counting(320),
+         4,
+         Pos(3, 57),
+         {'f'},
+         {{63, 0x3f}},
+         Pos(3, 10),
+         1},
         {"second group, upper case", Counting(36), 10, Pos(0, 38), {'B', 'C'}, {{9, 0xBC}}, Pos(0, 41), 0},
         {"G in hex is ignored", x12, 10, Pos(0, 10), {'G', 'g', ' ', 0x16}, {}, Pos(0, 10), 0},
         {"G in text is stored", x12, 10, Pos(0, 60), {'G'}, {{0, 0x47}}, Pos(0, 61), 0},
-        {"control characters are stored", x12, 10, Pos(0, 62), {0x16, 0x1B}, {{2, 0x16}, {3, 0x1B}}, Pos(0, 64), 0},
-        {"0x80 and above are ignored", x12, 10, Pos(0, 60), {0x80, 0xE9, 0xAC00}, {}, Pos(0, 60), 0},
-        {"the text stop types into the next line", Counting(32), 10, Pos(0, 76), {'z'}, {{16, 'z'}}, Pos(1, 61),
+        {"control characters are stored",
+         x12,
+         10,
+         Pos(0, 62),
+         {0x16, 0x1B},
+         {{2, 0x16}, {3, 0x1B}},
+         Pos(0, 64),
          0},
-        {"the last byte's low nibble keeps the caret", Bytes(kAlnum), 10, Pos(2, 20), {'1'}, {{35, 0x51}},
-         Pos(2, 20), 0},
-        {"the last character keeps the caret", Bytes(kAlnum), 10, Pos(2, 63), {'a', 'b'}, {{35, 'b'}}, Pos(2, 63),
+        {"0x80 and above are ignored", x12, 10, Pos(0, 60), {0x80, 0xE9, 0xAC00}, {}, Pos(0, 60), 0},
+        {"the text stop types into the next line",
+         Counting(32),
+         10,
+         Pos(0, 76),
+         {'z'},
+         {{16, 'z'}},
+         Pos(1, 61),
+         0},
+        {"the last byte's low nibble keeps the caret",
+         Bytes(kAlnum),
+         10,
+         Pos(2, 20),
+         {'1'},
+         {{35, 0x51}},
+         Pos(2, 20),
+         0},
+        {"the last character keeps the caret",
+         Bytes(kAlnum),
+         10,
+         Pos(2, 63),
+         {'a', 'b'},
+         {{35, 'b'}},
+         Pos(2, 63),
          0},
         {"backspace moves left and deletes nothing", x12, 10, Pos(0, 13), {8}, {}, Pos(0, 11), 0},
         {"enter does nothing", x12, 10, Pos(0, 13), {13}, {}, Pos(0, 13), 0},
@@ -61,7 +95,8 @@ TEST(HexEditing, Typing)
         std::vector<std::uint8_t> expected = c.bytes;
         for (const ByteChange& change : c.changes)
             expected[static_cast<std::size_t>(change.index)] = static_cast<std::uint8_t>(change.value);
-        EXPECT_EQ(expected, std::vector<std::uint8_t>(pane->m_pData, pane->m_pData + pane->m_nLength)) << c.name;
+        EXPECT_EQ(expected, std::vector<std::uint8_t>(pane->m_pData, pane->m_pData + pane->m_nLength))
+            << c.name;
         EXPECT_EQ(c.caret, pane->GetCaret()) << c.name;
         EXPECT_EQ(c.topLine, pane->m_nTopLine) << c.name;
         EXPECT_EQ(ExpectedText(*pane), SurfaceText(*pane)) << c.name;
@@ -91,7 +126,8 @@ TEST(HexEditing, ACaretLeftAfterTheTextTypesNothing)
     EXPECT_EQ(Pos(2, 63), pane->GetCaret());
 }
 
-struct KeyCase {
+struct KeyCase
+{
     const char* name;
     int length;
     int linesPerPage;
@@ -144,13 +180,15 @@ TEST(HexEditing, CursorKeys)
             pane->OnKeyDown(key);
         EXPECT_EQ(c.caret, pane->GetCaret()) << c.name;
         EXPECT_EQ(c.topLine, pane->m_nTopLine) << c.name;
-        EXPECT_EQ(Counting(c.length), std::vector<std::uint8_t>(pane->m_pData, pane->m_pData + c.length)) << c.name;
+        EXPECT_EQ(Counting(c.length), std::vector<std::uint8_t>(pane->m_pData, pane->m_pData + c.length))
+            << c.name;
     }
 }
 
 TEST(HexEditing, ClickSnap)
 {
-    struct Case {
+    struct Case
+    {
         const char* name;
         int click;
         int caret;

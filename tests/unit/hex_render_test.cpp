@@ -19,8 +19,8 @@ TEST(HexRender, SendPaneStartRendersThreeRows)
     const std::string expected =
         "00000000| 31 32 33 34 35 36 37 38  39 30 41 42 43 44 45 46 |1234567890ABCDEF\r\n"
         "00000010| 47 48 49 4a 4b 4c 4d 4e  4f 50 51 52 53 54 55 56 |GHIJKLMNOPQRSTUV\r\n"
-        "00000020| 57 58 59 5a " + std::string(12, ' ') + " " + std::string(24, ' ') + "|WXYZ" +
-        std::string(12, ' ') + " ";
+        "00000020| 57 58 59 5a " +
+        std::string(12, ' ') + " " + std::string(24, ' ') + "|WXYZ" + std::string(12, ' ') + " ";
     EXPECT_EQ(expected, SurfaceText(*pane));
     EXPECT_EQ(78 + 78 + 77, pane->Surface().Length());
     EXPECT_EQ(3, pane->m_nTotalLines);
@@ -28,15 +28,16 @@ TEST(HexRender, SendPaneStartRendersThreeRows)
     EXPECT_EQ(pane->Surface().Length(), pane->GetCaret());
 }
 
-struct LineCase {
+struct LineCase
+{
     const char* name;
     std::vector<std::uint8_t> bytes;
     int line;
     std::string expected;
 };
 
-std::string Row(const std::string& offset, const std::string& hex1, const std::string& hex2, const std::string& text,
-                const char* end)
+std::string Row(const std::string& offset, const std::string& hex1, const std::string& hex2,
+                const std::string& text, const char* end)
 {
     auto pad = [](std::string s, std::size_t n) {
         s.resize(n, ' ');
@@ -58,10 +59,12 @@ TEST(HexRender, LineFormatCases)
          Row("00000000", "41 42 43 44 45 46 47 48 ", "", "ABCDEFGH", " ")},
         {"9 bytes put one in the second group", Bytes("ABCDEFGHI"), 0,
          Row("00000000", "41 42 43 44 45 46 47 48 ", "49 ", "ABCDEFGHI", " ")},
-        {"byte classes", {0x1F, 0x20, 0x7E, 0x7F, 0x80, 0x00, 0xFF}, 0,
+        {"byte classes",
+         {0x1F, 0x20, 0x7E, 0x7F, 0x80, 0x00, 0xFF},
+         0,
          Row("00000000", "1f 20 7e 7f 80 00 ff ", "", std::string(".") + " ~\x7f...", " ")},
-        {"upper-case offsets, lower-case bytes", big, 0x1A, Row("000001A0", "4a 4a 4a 4a 4a 4a 4a 4a ",
-                                                                  "4a 4a 4a 4a 4a 4a 4a 4a ", "JJJJJJJJJJJJJJJJ", " ")},
+        {"upper-case offsets, lower-case bytes", big, 0x1A,
+         Row("000001A0", "4a 4a 4a 4a 4a 4a 4a 4a ", "4a 4a 4a 4a 4a 4a 4a 4a ", "JJJJJJJJJJJJJJJJ", " ")},
         {"past the data", Counting(16), 1, ""},
         {"empty buffer", {}, 0, ""},
     };
@@ -81,7 +84,8 @@ TEST(HexRender, EmptyBufferShowsNothingAndDisablesTheBar)
 
 TEST(HexRender, AppendBeyondCapacityDropsTheOldestBytes)
 {
-    struct Case {
+    struct Case
+    {
         int before;
         int appended;
         int firstKept; // old offset now at offset 0
@@ -116,8 +120,9 @@ TEST(HexRender, SetDataLengthShrinksWithZerosAndCaps)
     EXPECT_EQ(0, pane->m_pData[20]);
     EXPECT_EQ('J', pane->m_pData[19]);
     EXPECT_EQ(36, pane->SetDataLength(36));
-    EXPECT_EQ(Row("00000010", "47 48 49 4a 00 00 00 00 ", "00 00 00 00 00 00 00 00 ", "GHIJ............", "\r\n"),
-              pane->FormatLine(1));
+    EXPECT_EQ(
+        Row("00000010", "47 48 49 4a 00 00 00 00 ", "00 00 00 00 00 00 00 00 ", "GHIJ............", "\r\n"),
+        pane->FormatLine(1));
     EXPECT_EQ(PANE_CAPACITY, pane->SetDataLength(2000000));
     EXPECT_EQ(PANE_CAPACITY, pane->m_nLength);
     EXPECT_EQ(65536, pane->m_nTotalLines);
@@ -141,18 +146,19 @@ TEST(HexRender, ScrollCodes)
 {
     // 100 lines, 10 per page: the bar runs 0..90, line down stops at 90,
     // page down at 89.
-    struct Case {
+    struct Case
+    {
         int from;
         int code;
         int track;
         int topLine;
         int barPos;
     } cases[] = {
-        {0, SB_LINEUP, 0, 0, 0},         {5, SB_LINEUP, 0, 4, 4},          {89, SB_LINEDOWN, 0, 90, 90},
-        {90, SB_LINEDOWN, 0, 90, 90},    {5, SB_PAGEUP, 0, 0, 0},          {25, SB_PAGEUP, 0, 15, 15},
-        {0, SB_PAGEDOWN, 0, 10, 10},     {85, SB_PAGEDOWN, 0, 89, 89},     {90, SB_PAGEDOWN, 0, 90, 90},
+        {0, SB_LINEUP, 0, 0, 0},           {5, SB_LINEUP, 0, 4, 4},        {89, SB_LINEDOWN, 0, 90, 90},
+        {90, SB_LINEDOWN, 0, 90, 90},      {5, SB_PAGEUP, 0, 0, 0},        {25, SB_PAGEUP, 0, 15, 15},
+        {0, SB_PAGEDOWN, 0, 10, 10},       {85, SB_PAGEDOWN, 0, 89, 89},   {90, SB_PAGEDOWN, 0, 90, 90},
         {0, SB_THUMBPOSITION, 50, 50, 50}, {0, SB_THUMBTRACK, 95, 89, 89}, {40, SB_TOP, 0, 0, 0},
-        {40, SB_BOTTOM, 0, 99, 90},      {40, SB_ENDSCROLL, 0, 40, 40},    {40, 42, 0, 40, 40},
+        {40, SB_BOTTOM, 0, 99, 90},        {40, SB_ENDSCROLL, 0, 40, 40},  {40, 42, 0, 40, 40},
     };
     for (const Case& c : cases) {
         auto pane = MakePane(Counting(1600), 10);
@@ -190,7 +196,8 @@ TEST(HexRender, APageThatFitsDoesNotScroll)
 TEST(HexRender, ScrollPutsACaretPastTheDataOntoTheLastByte)
 {
     // 105 bytes: lines 0-6, the last holding 9 bytes; 4 rows per page.
-    struct Case {
+    struct Case
+    {
         int caret;    // before the scroll, on row 3
         int expected; // after scrolling to the bottom (last line on row 0)
     } cases[] = {
