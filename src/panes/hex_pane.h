@@ -52,6 +52,9 @@ public:
     int SetDataLength(int n);
     int SetData(int n, const std::uint8_t* src);
     void AppendData(int n, const std::uint8_t* src);
+    // The same for bytes held as char (QByteArray, socket reads).
+    int SetData(int n, const char* src) { return SetData(n, reinterpret_cast<const std::uint8_t*>(src)); }
+    void AppendData(int n, const char* src) { AppendData(n, reinterpret_cast<const std::uint8_t*>(src)); }
 
     void UpdateScrollInfo();
     void Render();

@@ -93,7 +93,7 @@ bool CKorvoDlg::OnInitDialog()
     SetReceiveCount(0);
 
     static const char kSendPaneStart[] = "1234567890ABCDEFGHIJKLMNOPQRSTUVWXYZ";
-    m_hexSend->SetData(36, reinterpret_cast<const std::uint8_t*>(kSendPaneStart));
+    m_hexSend->SetData(36, kSendPaneStart);
 
     EnableDlgItem(IDC_EDIT_LOCAL_PORT, false);
     m_btnSend->setEnabled(false);
