@@ -27,6 +27,7 @@ CKorvoDlg::CKorvoDlg(QWidget* parent)
 {
     MapCommand(IDC_BUTTON_EXIT, [this] { OnButtonExit(); });
     MapNotify(IDC_COMBO_MODE, CBN_SELCHANGE, [this] { OnSelchangeMode(); });
+    MapNotify(IDC_RICHEDIT_RECV, EN_SETFOCUS, [this] { OnSetfocusRicheditRecv(); });
     // The window menu from the keyboard, where the system menu would be.
     auto* windowMenu = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
     connect(windowMenu, &QShortcut::activated, this, [this] { ShowWindowMenu(mapToGlobal(QPoint(0, 0))); });
@@ -36,8 +37,12 @@ CKorvoDlg::~CKorvoDlg() = default;
 
 QWidget* CKorvoDlg::CreateControl(const ControlTemplate& control, QWidget* parent)
 {
-    if (control.id == IDC_RICHEDIT_RECV || control.id == IDC_RICHEDIT_SEND)
-        return new CHexEdit(parent);
+    if (control.id == IDC_RICHEDIT_RECV || control.id == IDC_RICHEDIT_SEND) {
+        auto* pane = new CHexEdit(parent);
+        const int id = control.id;
+        connect(pane, &CHexEdit::focusGained, this, [this, id] { SendCommand(id, EN_SETFOCUS); });
+        return pane;
+    }
     return nullptr;
 }
 
@@ -86,7 +91,13 @@ bool CKorvoDlg::OnInitDialog()
     m_bTelnetActive = false;
     m_nState = STATE_READY;
 
+    m_hexSend->InitView();
+    m_hexRecv->InitView();
+
     SetReceiveCount(0);
+
+    static const char kSendPaneStart[] = "1234567890ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    m_hexSend->SetData(36, kSendPaneStart);
 
     EnableDlgItem(IDC_EDIT_LOCAL_PORT, false);
     m_btnSend->setEnabled(false);

@@ -55,6 +55,8 @@ public:
 
     // Receive path (panes/receive_path.cpp)
     void SetReceiveCount(std::int64_t total);
+    // Receive pane (panes/receive_focus.cpp)
+    void OnSetfocusRicheditRecv();
 
     // Bound controls
     QComboBox* m_comboMode = nullptr;
