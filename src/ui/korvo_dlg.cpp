@@ -25,6 +25,8 @@ CKorvoDlg::CKorvoDlg(QWidget* parent)
       m_pFontDefault(std::make_unique<QFont>(CreateDefaultFont()))
 {
     MapCommand(IDC_BUTTON_EXIT, [this] { OnButtonExit(); });
+    MapCommand(IDC_BUTTON_CONNECT, [this] { OnButtonConnect(); });
+    MapCommand(IDC_BUTTON_CLOSE, [this] { OnButtonClose(); });
     MapNotify(IDC_COMBO_MODE, CBN_SELCHANGE, [this] { OnSelchangeMode(); });
 }
 
@@ -80,6 +82,8 @@ bool CKorvoDlg::OnInitDialog()
     setWindowIcon(m_hIcon);
 
     m_bTelnetActive = false;
+    m_sock.m_pDlg = this;
+    m_sockListen.m_pDlg = this;
     m_nState = STATE_READY;
 
     SetReceiveCount(0);
@@ -87,7 +91,7 @@ bool CKorvoDlg::OnInitDialog()
     EnableDlgItem(IDC_EDIT_LOCAL_PORT, false);
     m_btnSend->setEnabled(false);
     m_btnClose->setEnabled(false);
-    m_editStatus->setText(LoadStr(121));
+    SetStatusText(LoadStr(121));
     m_editRemoteIP->setFocus(Qt::OtherFocusReason);
 
     m_strTitle = LoadStr(104);
