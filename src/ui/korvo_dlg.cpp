@@ -26,6 +26,8 @@ CKorvoDlg::CKorvoDlg(QWidget* parent)
       m_pFontDefault(std::make_unique<QFont>(CreateDefaultFont()))
 {
     MapCommand(IDC_BUTTON_EXIT, [this] { OnButtonExit(); });
+    MapCommand(IDC_BUTTON_CONNECT, [this] { OnButtonConnect(); });
+    MapCommand(IDC_BUTTON_CLOSE, [this] { OnButtonClose(); });
     MapNotify(IDC_COMBO_MODE, CBN_SELCHANGE, [this] { OnSelchangeMode(); });
     MapNotify(IDC_RICHEDIT_RECV, EN_SETFOCUS, [this] { OnSetfocusRicheditRecv(); });
     // The window menu from the keyboard, where the system menu would be.
@@ -89,6 +91,8 @@ bool CKorvoDlg::OnInitDialog()
     setWindowIcon(m_hIcon);
 
     m_bTelnetActive = false;
+    m_sock.m_pDlg = this;
+    m_sockListen.m_pDlg = this;
     m_nState = STATE_READY;
 
     m_hexSend->InitView();
@@ -102,7 +106,7 @@ bool CKorvoDlg::OnInitDialog()
     EnableDlgItem(IDC_EDIT_LOCAL_PORT, false);
     m_btnSend->setEnabled(false);
     m_btnClose->setEnabled(false);
-    m_editStatus->setText(LoadStr(121));
+    SetStatusText(LoadStr(121));
     m_editRemoteIP->setFocus(Qt::OtherFocusReason);
 
     m_strTitle = LoadStr(104);

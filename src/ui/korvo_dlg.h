@@ -3,6 +3,7 @@
 // CKorvoDlg: the main window. It owns the session, both panes and every
 // other window for its lifetime. The handlers of each feature are defined in
 // that feature's folder; this file declares them all in one place.
+#include "net/lum_sock.h"
 #include "platform/dialog.h"
 #include "resource.h"
 
@@ -12,6 +13,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 class CHexEdit;
 class CSpinButtonCtrl;
@@ -53,10 +55,29 @@ public:
     void OnButtonExit();
     void ConfirmExit();
 
+    // Session (net/session.cpp)
+    void OnButtonConnect();
+    void OnButtonClose();
+    void OnSocketConnect(CLumSock* socket, int error);
+    void OnSocketAccept(CLumSock* socket, int error);
+    void OnSocketClose(CLumSock* socket, int error);
+    void UpdateControls();
+    void SetStatusText(const QString& text);
+    void ShowSystemError(int code);
+    bool ConnectTcpClient();
+    std::optional<SessionState> ListenTcpServer();
+    std::optional<SessionState> OpenUdp();
+    bool OpenUdpIPv4();
+
     // Receive path (panes/receive_path.cpp)
     void SetReceiveCount(std::int64_t total);
+    void OnSocketReceive(CLumSock* socket, int error);
+
     // Receive pane (panes/receive_focus.cpp)
     void OnSetfocusRicheditRecv();
+
+    // Send path (panes/send_path.cpp)
+    void OnSocketSend(CLumSock* socket, int error);
 
     // Bound controls
     QComboBox* m_comboMode = nullptr;
@@ -85,6 +106,8 @@ public:
     int m_nMode = -1;
 
     // Session
+    CLumSock m_sock;
+    CLumSock m_sockListen;
     SessionState m_nState = STATE_READY;
     bool m_bTelnetActive = false;
 

@@ -1,0 +1,424 @@
+#include "platform/async_socket.h"
+
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+namespace {
+
+// How deep the GUI thread is inside socket event handlers. Notifiers released
+// while any handler runs are deleted later, since one of them may be the
+// notifier whose signal is being delivered.
+int s_nDispatchDepth = 0;
+
+// Keeps errno across calls that may touch it.
+class ErrnoKeeper
+{
+public:
+    ErrnoKeeper() : m_saved(errno) {}
+    ~ErrnoKeeper() { errno = m_saved; }
+    ErrnoKeeper(const ErrnoKeeper&) = delete;
+    ErrnoKeeper& operator=(const ErrnoKeeper&) = delete;
+
+private:
+    int m_saved;
+};
+
+bool IsListening(int fd)
+{
+    int listening = 0;
+    socklen_t length = sizeof listening;
+    return getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &length) == 0 && listening != 0;
+}
+
+bool HasPeer(int fd)
+{
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    return getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) == 0;
+}
+
+} // namespace
+
+CAsyncSocket::CAsyncSocket() : m_pAlive(std::make_shared<bool>(true)) {}
+
+CAsyncSocket::~CAsyncSocket()
+{
+    CAsyncSocket::Close();
+    *m_pAlive = false;
+}
+
+bool CAsyncSocket::Create(unsigned port, int type)
+{
+    Close();
+    const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    if (type == SOCK_STREAM && port != 0) {
+        // A listening port must be free again at once after its last session
+        // even while closed connections linger; two listeners still cannot
+        // share it.
+        const int on = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    }
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(static_cast<uint16_t>(port));
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 || !Attach(fd)) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return false;
+    }
+    return true;
+}
+
+bool CAsyncSocket::Attach(int handle)
+{
+    if (handle < 0) {
+        errno = EBADF;
+        return false;
+    }
+    if (handle == m_hSocket)
+        return true;
+    int type = 0;
+    socklen_t typeLength = sizeof type;
+    if (getsockopt(handle, SOL_SOCKET, SO_TYPE, &type, &typeLength) != 0)
+        return false;
+    const int flags = fcntl(handle, F_GETFL);
+    if (flags < 0 || fcntl(handle, F_SETFL, flags | O_NONBLOCK) < 0)
+        return false;
+    const int fdFlags = fcntl(handle, F_GETFD);
+    if (fdFlags >= 0)
+        fcntl(handle, F_SETFD, fdFlags | FD_CLOEXEC);
+
+    Close();
+    m_hSocket = handle;
+    ++m_nGeneration;
+    if (type != SOCK_STREAM) {
+        m_role = Role::Datagram;
+        m_bSendArmed = true;
+    } else if (IsListening(handle)) {
+        m_role = Role::StreamListening;
+    } else if (HasPeer(handle)) {
+        m_role = Role::StreamConnected;
+        m_bSendArmed = true;
+    } else {
+        m_role = Role::StreamIdle;
+    }
+
+    m_pReadNotifier = new QSocketNotifier(QSocketNotifier::Read);
+    m_pReadNotifier->setSocket(handle);
+    QObject::connect(m_pReadNotifier, &QSocketNotifier::activated, [this] { OnReadReady(); });
+    m_pWriteNotifier = new QSocketNotifier(QSocketNotifier::Write);
+    m_pWriteNotifier->setSocket(handle);
+    QObject::connect(m_pWriteNotifier, &QSocketNotifier::activated, [this] { OnWriteReady(); });
+    UpdateRead();
+    UpdateWrite();
+
+    if (m_role == Role::StreamIdle) {
+        // The owner calls listen on the raw handle right after this; look
+        // again once control is back in the event loop.
+        const std::weak_ptr<bool> token = m_pAlive;
+        const unsigned generation = m_nGeneration;
+        QTimer::singleShot(0, m_pReadNotifier, [this, token, generation] {
+            const auto alive = token.lock();
+            if (alive && *alive && generation == m_nGeneration)
+                CheckListening();
+        });
+    }
+    return true;
+}
+
+bool CAsyncSocket::Connect(const sockaddr* address, socklen_t length)
+{
+    if (!IsOpen()) {
+        errno = EBADF;
+        return false;
+    }
+    const int result = ::connect(m_hSocket, address, length);
+    if (m_role == Role::Datagram)
+        return result == 0;
+    if (result != 0 && errno != EINPROGRESS && errno != EINTR)
+        return false;
+    // Even a connect that completed at once reports its outcome as an event.
+    m_role = Role::StreamConnecting;
+    {
+        ErrnoKeeper keep;
+        UpdateRead();
+        UpdateWrite();
+    }
+    if (result == 0)
+        return true;
+    errno = SOCK_WOULDBLOCK;
+    return false;
+}
+
+bool CAsyncSocket::Accept(CAsyncSocket& connected, sockaddr* address, socklen_t* length)
+{
+    if (!IsOpen()) {
+        errno = EBADF;
+        return false;
+    }
+    int fd;
+    do
+        fd = ::accept4(m_hSocket, address, length, SOCK_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    {
+        ErrnoKeeper keep;
+        m_bReadHeld = false;
+        UpdateRead();
+    }
+    if (fd < 0)
+        return false;
+    if (!connected.Attach(fd)) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return false;
+    }
+    return true;
+}
+
+int CAsyncSocket::Receive(void* buffer, int length, int flags)
+{
+    if (!IsOpen()) {
+        errno = EBADF;
+        return -1;
+    }
+    ssize_t n;
+    do
+        n = ::recv(m_hSocket, buffer, static_cast<size_t>(length), flags);
+    while (n < 0 && errno == EINTR);
+    ErrnoKeeper keep;
+    m_bReadHeld = false;
+    UpdateRead();
+    return static_cast<int>(n);
+}
+
+int CAsyncSocket::ReceiveFrom(void* buffer, int length, sockaddr* address, socklen_t* addressLength,
+                              int flags)
+{
+    if (!IsOpen()) {
+        errno = EBADF;
+        return -1;
+    }
+    ssize_t n;
+    do
+        n = ::recvfrom(m_hSocket, buffer, static_cast<size_t>(length), flags, address, addressLength);
+    while (n < 0 && errno == EINTR);
+    ErrnoKeeper keep;
+    m_bReadHeld = false;
+    UpdateRead();
+    return static_cast<int>(n);
+}
+
+int CAsyncSocket::Send(const void* buffer, int length, int flags)
+{
+    return SendTo(buffer, length, nullptr, 0, flags);
+}
+
+int CAsyncSocket::SendTo(const void* buffer, int length, const sockaddr* address, socklen_t addressLength,
+                         int flags)
+{
+    if (!IsOpen()) {
+        errno = EBADF;
+        return -1;
+    }
+    ssize_t n;
+    do
+        n = ::sendto(m_hSocket, buffer, static_cast<size_t>(length), flags | MSG_NOSIGNAL, address,
+                     addressLength);
+    while (n < 0 && errno == EINTR);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        m_bSendArmed = true;
+        {
+            ErrnoKeeper keep;
+            UpdateWrite();
+        }
+        errno = SOCK_WOULDBLOCK;
+    }
+    return static_cast<int>(n);
+}
+
+void CAsyncSocket::Close()
+{
+    if (!IsOpen())
+        return;
+    ErrnoKeeper keep;
+    ReleaseNotifiers();
+    ::close(m_hSocket);
+    m_hSocket = INVALID_SOCKET;
+    ++m_nGeneration;
+    m_role = Role::StreamIdle;
+    m_bSendArmed = false;
+    m_bReadHeld = false;
+    m_bInRead = false;
+    m_bInWrite = false;
+}
+
+void CAsyncSocket::OnReceive(int) {}
+void CAsyncSocket::OnSend(int) {}
+void CAsyncSocket::OnAccept(int) {}
+void CAsyncSocket::OnConnect(int) {}
+void CAsyncSocket::OnClose(int) {}
+
+void CAsyncSocket::UpdateRead()
+{
+    if (!m_pReadNotifier)
+        return;
+    const bool readable =
+        m_role == Role::Datagram || m_role == Role::StreamConnected || m_role == Role::StreamListening;
+    m_pReadNotifier->setEnabled(readable && !m_bReadHeld && !m_bInRead);
+}
+
+void CAsyncSocket::UpdateWrite()
+{
+    if (!m_pWriteNotifier)
+        return;
+    const bool waitForSpace =
+        (m_role == Role::Datagram || m_role == Role::StreamConnected) && m_bSendArmed && !m_bInWrite;
+    m_pWriteNotifier->setEnabled(m_role == Role::StreamConnecting || waitForSpace);
+}
+
+void CAsyncSocket::CheckListening()
+{
+    if (m_role == Role::StreamIdle && IsListening(m_hSocket)) {
+        m_role = Role::StreamListening;
+        UpdateRead();
+    }
+}
+
+void CAsyncSocket::OnReadReady()
+{
+    if (!IsOpen())
+        return;
+    m_pReadNotifier->setEnabled(false);
+    if (m_role == Role::StreamIdle)
+        CheckListening();
+    switch (m_role) {
+    case Role::Datagram:
+        m_bReadHeld = true;
+        Deliver(Event::Receive, 0);
+        return;
+    case Role::StreamListening:
+        m_bReadHeld = true;
+        Deliver(Event::Accept, 0);
+        return;
+    case Role::StreamConnected: {
+        char byte;
+        ssize_t n;
+        do
+            n = ::recv(m_hSocket, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+        while (n < 0 && errno == EINTR);
+        if (n > 0) {
+            m_bReadHeld = true;
+            Deliver(Event::Receive, 0);
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            UpdateRead();
+        } else {
+            // End of stream or reset, reported once; the socket stays open
+            // until its owner closes it.
+            const int error = n == 0 ? 0 : errno;
+            m_role = Role::StreamDone;
+            UpdateWrite();
+            Deliver(Event::Close, error);
+        }
+        return;
+    }
+    default:
+        return;
+    }
+}
+
+void CAsyncSocket::OnWriteReady()
+{
+    if (!IsOpen())
+        return;
+    m_pWriteNotifier->setEnabled(false);
+    if (m_role == Role::StreamConnecting) {
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (getsockopt(m_hSocket, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+            error = errno;
+        if (error == 0 && !HasPeer(m_hSocket) && errno == ENOTCONN) {
+            UpdateWrite(); // not finished after all
+            return;
+        }
+        m_role = error == 0 ? Role::StreamConnected : Role::StreamDone;
+        m_bSendArmed = error == 0;
+        // Reads and writes flow from now on, also while the connect handler
+        // runs a modal loop.
+        UpdateRead();
+        UpdateWrite();
+        Deliver(Event::Connect, error);
+        return;
+    }
+    if (m_bSendArmed) {
+        m_bSendArmed = false;
+        Deliver(Event::Send, 0);
+    }
+}
+
+void CAsyncSocket::Deliver(Event event, int error)
+{
+    const std::shared_ptr<bool> alive = m_pAlive;
+    const unsigned generation = m_nGeneration;
+    const bool readKind = event == Event::Receive || event == Event::Accept || event == Event::Close;
+    const bool writeKind = event == Event::Send;
+    if (readKind)
+        m_bInRead = true;
+    if (writeKind)
+        m_bInWrite = true;
+
+    ++s_nDispatchDepth;
+    switch (event) {
+    case Event::Receive:
+        OnReceive(error);
+        break;
+    case Event::Send:
+        OnSend(error);
+        break;
+    case Event::Accept:
+        OnAccept(error);
+        break;
+    case Event::Connect:
+        OnConnect(error);
+        break;
+    case Event::Close:
+        OnClose(error);
+        break;
+    }
+    --s_nDispatchDepth;
+
+    // The handler may have destroyed, closed or reopened this socket.
+    if (!*alive || generation != m_nGeneration)
+        return;
+    if (readKind) {
+        m_bInRead = false;
+        UpdateRead();
+    }
+    if (writeKind) {
+        m_bInWrite = false;
+        UpdateWrite();
+    }
+}
+
+void CAsyncSocket::ReleaseNotifiers()
+{
+    for (QSocketNotifier** notifier : {&m_pReadNotifier, &m_pWriteNotifier}) {
+        if (!*notifier)
+            continue;
+        QObject::disconnect(*notifier, nullptr, nullptr, nullptr);
+        (*notifier)->setEnabled(false);
+        if (s_nDispatchDepth > 0)
+            (*notifier)->deleteLater();
+        else
+            delete *notifier;
+        *notifier = nullptr;
+    }
+}

@@ -1,0 +1,103 @@
+#pragma once
+
+// CAsyncSocket: a non-blocking socket that reports readiness as events on the
+// GUI thread, through QSocketNotifier.
+//
+// Error codes: every code is an errno value, 0 means success. An operation
+// that fails returns false (or -1) and leaves its code in errno; the caller
+// reads it at once. A connect that is under way and a full send buffer both
+// report SOCK_WOULDBLOCK, so callers test one code for both.
+//
+// Events, each with the error code of the event:
+// - OnReceive: data (or a datagram) is waiting. One event per read: the next
+//   one comes only after Receive/ReceiveFrom was called, and then only while
+//   data remains.
+// - OnSend: once when a connection or a datagram socket first becomes
+//   writable, then only after a Send/SendTo failed with SOCK_WOULDBLOCK and
+//   space came back.
+// - OnConnect: once per non-blocking Connect, with its outcome.
+// - OnAccept: a connection is pending on a listening socket; the next event
+//   comes after Accept was called.
+// - OnClose: once, after the pending data was read, when the peer closed or
+//   reset the connection. No events follow it.
+//
+// Handlers may close, reopen or destroy their socket, or run a modal loop:
+// events of one kind never nest on one socket, and nothing of the old socket
+// is touched after its handler returns into a closed or reopened object.
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <memory>
+
+class QSocketNotifier;
+
+class CAsyncSocket
+{
+public:
+    static constexpr int SOCK_WOULDBLOCK = EWOULDBLOCK;
+    static constexpr int INVALID_SOCKET = -1;
+
+    CAsyncSocket();
+    virtual ~CAsyncSocket();
+    CAsyncSocket(const CAsyncSocket&) = delete;
+    CAsyncSocket& operator=(const CAsyncSocket&) = delete;
+
+    // An IPv4 socket of the type, bound to the port (0 = any free port) on all
+    // local addresses.
+    bool Create(unsigned port = 0, int type = SOCK_STREAM);
+    // Takes ownership of an open handle. On failure the handle stays the
+    // caller's.
+    bool Attach(int handle);
+    bool Connect(const sockaddr* address, socklen_t length);
+    // Accepts one pending connection into `connected` (closed first if open).
+    virtual bool Accept(CAsyncSocket& connected, sockaddr* address = nullptr, socklen_t* length = nullptr);
+    int Receive(void* buffer, int length, int flags = 0);
+    int ReceiveFrom(void* buffer, int length, sockaddr* address, socklen_t* addressLength, int flags = 0);
+    int Send(const void* buffer, int length, int flags = 0);
+    int SendTo(const void* buffer, int length, const sockaddr* address, socklen_t addressLength,
+               int flags = 0);
+    // Closes the handle and stops all events; harmless when already closed.
+    virtual void Close();
+
+    bool IsOpen() const { return m_hSocket != INVALID_SOCKET; }
+    // The raw handle, for listen, setsockopt and the like.
+    int m_hSocket = INVALID_SOCKET;
+
+protected:
+    virtual void OnReceive(int nErrorCode);
+    virtual void OnSend(int nErrorCode);
+    virtual void OnAccept(int nErrorCode);
+    virtual void OnConnect(int nErrorCode);
+    virtual void OnClose(int nErrorCode);
+
+    // Changes whenever the handle is closed or replaced, so a handler can tell
+    // whether its socket is still the one that raised the event.
+    unsigned Generation() const { return m_nGeneration; }
+    // False once the object is destroyed.
+    std::shared_ptr<const bool> LifeToken() const { return m_pAlive; }
+
+private:
+    enum class Role { Datagram, StreamIdle, StreamConnecting, StreamConnected, StreamListening, StreamDone };
+    enum class Event { Receive, Send, Accept, Connect, Close };
+
+    void OnReadReady();
+    void OnWriteReady();
+    void Deliver(Event event, int error);
+    void UpdateRead();
+    void UpdateWrite();
+    void CheckListening();
+    void ReleaseNotifiers();
+
+    Role m_role = Role::StreamIdle;
+    QSocketNotifier* m_pReadNotifier = nullptr;
+    QSocketNotifier* m_pWriteNotifier = nullptr;
+    unsigned m_nGeneration = 0;
+    // An OnSend is owed when the socket is next writable.
+    bool m_bSendArmed = false;
+    // A read event was delivered and no read has followed yet.
+    bool m_bReadHeld = false;
+    // Inside a handler of the read kind (receive, accept, close) or of send.
+    bool m_bInRead = false;
+    bool m_bInWrite = false;
+    std::shared_ptr<bool> m_pAlive;
+};

@@ -1,0 +1,122 @@
+#pragma once
+
+// Small helpers for tests on loopback: addresses, ports, plain sockets.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+
+namespace korvo::test {
+
+// A plain descriptor that closes itself.
+class Fd
+{
+public:
+    explicit Fd(int fd = -1) : m_fd(fd) {}
+    ~Fd() { reset(); }
+    Fd(Fd&& other) noexcept : m_fd(other.release()) {}
+    Fd& operator=(Fd&& other) noexcept
+    {
+        reset(other.release());
+        return *this;
+    }
+    int get() const { return m_fd; }
+    int release()
+    {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
+    void reset(int fd = -1)
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = fd;
+    }
+
+private:
+    int m_fd;
+};
+
+inline sockaddr_storage Loopback(int family, unsigned short port, socklen_t* length)
+{
+    sockaddr_storage a{};
+    if (family == AF_INET6) {
+        auto* in6 = reinterpret_cast<sockaddr_in6*>(&a);
+        in6->sin6_family = AF_INET6;
+        in6->sin6_addr = in6addr_loopback;
+        in6->sin6_port = htons(port);
+        *length = sizeof(sockaddr_in6);
+    } else {
+        auto* in = reinterpret_cast<sockaddr_in*>(&a);
+        in->sin_family = AF_INET;
+        in->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        in->sin_port = htons(port);
+        *length = sizeof(sockaddr_in);
+    }
+    return a;
+}
+
+inline unsigned short LocalPort(int fd)
+{
+    sockaddr_storage a{};
+    socklen_t length = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
+    return a.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&a)->sin6_port)
+                                   : ntohs(reinterpret_cast<sockaddr_in*>(&a)->sin_port);
+}
+
+// A port that was free a moment ago (bound on all addresses, then released).
+inline unsigned short FreePort(int type = SOCK_STREAM, int family = AF_INET)
+{
+    Fd fd(::socket(family, type, 0));
+    sockaddr_storage a{};
+    a.ss_family = static_cast<sa_family_t>(family);
+    bind(fd.get(), reinterpret_cast<sockaddr*>(&a),
+         family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in));
+    return LocalPort(fd.get());
+}
+
+// A blocking loopback listener on a free port.
+inline Fd Listener(int family = AF_INET, int backlog = 4)
+{
+    Fd fd(::socket(family, SOCK_STREAM, 0));
+    socklen_t length;
+    const sockaddr_storage a = Loopback(family, 0, &length);
+    bind(fd.get(), reinterpret_cast<const sockaddr*>(&a), length);
+    listen(fd.get(), backlog);
+    return fd;
+}
+
+// A blocking connect to the loopback port; -1 inside on failure.
+inline Fd ConnectTo(int family, unsigned short port)
+{
+    Fd fd(::socket(family, SOCK_STREAM, 0));
+    socklen_t length;
+    const sockaddr_storage a = Loopback(family, port, &length);
+    if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&a), length) != 0)
+        fd.reset();
+    return fd;
+}
+
+// Waits (bounded) until the descriptor is readable; no event loop involved.
+inline bool Readable(int fd, int timeoutMs = 5000)
+{
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, timeoutMs) == 1 && (p.revents & (POLLIN | POLLHUP | POLLERR));
+}
+
+// Reads what is there without blocking; -1 on error, 0 at end of stream.
+inline ssize_t ReadSome(int fd, std::string* out = nullptr)
+{
+    char buf[65536];
+    const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+    if (n > 0 && out)
+        out->append(buf, static_cast<size_t>(n));
+    return n;
+}
+
+} // namespace korvo::test

@@ -1,0 +1,69 @@
+#pragma once
+
+// Runs one test again inside a private network namespace, where multicast
+// and 255.255.255.255 are routed to loopback and nothing leaves the machine.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QProcess>
+
+#include <cstdlib>
+
+namespace korvo::test {
+
+// Loopback up, multicast and limited broadcast routed to it.
+inline constexpr char NETNS_LOOPBACK[] = "ip link set lo up && ip route add 224.0.0.0/4 dev lo && "
+                                         "ip route add broadcast 255.255.255.255 dev lo";
+// No interface up at all: every address is unreachable.
+inline constexpr char NETNS_EMPTY[] = "true";
+
+inline bool InsidePrivateNamespace()
+{
+    return std::getenv("KORVO_IN_NETNS") != nullptr;
+}
+
+// From outside: re-runs the current test inside `unshare -n` after `setup`
+// and reports its result; skips where namespaces cannot be made.
+#define KORVO_RUN_IN_NETNS(setup)                                                                            \
+    do {                                                                                                     \
+        if (!::korvo::test::InsidePrivateNamespace()) {                                                      \
+            QString reason;                                                                                  \
+            if (!::korvo::test::RerunInNamespace(setup, &reason))                                            \
+                GTEST_SKIP() << reason.toStdString();                                                        \
+            return;                                                                                          \
+        }                                                                                                    \
+    } while (0)
+
+inline bool RerunInNamespace(const char* setup, QString* skipReason)
+{
+    QProcess probe;
+    probe.start(QStringLiteral("timeout"), {QStringLiteral("10"), QStringLiteral("unshare"),
+                                            QStringLiteral("-n"), QStringLiteral("true")});
+    if (!probe.waitForFinished(15000) || probe.exitStatus() != QProcess::NormalExit ||
+        probe.exitCode() != 0) {
+        *skipReason = QStringLiteral("private network namespaces are not available here (unshare -n failed)");
+        return false;
+    }
+    const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
+    const QString filter =
+        QStringLiteral("--gtest_filter=%1.%2")
+            .arg(QString::fromLatin1(info->test_suite_name()), QString::fromLatin1(info->name()));
+    QProcess child;
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("KORVO_IN_NETNS"), QStringLiteral("1"));
+    child.setProcessEnvironment(env);
+    child.start(QStringLiteral("timeout"),
+                {QStringLiteral("60"), QStringLiteral("unshare"), QStringLiteral("-n"), QStringLiteral("sh"),
+                 QStringLiteral("-c"), QString::fromLatin1(setup) + QStringLiteral(" && exec \"$0\" \"$1\""),
+                 QCoreApplication::applicationFilePath(), filter});
+    const bool finished = child.waitForFinished(70000);
+    const QByteArray output = child.readAll();
+    EXPECT_TRUE(finished && child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0)
+        << "inside the namespace:\n"
+        << output.toStdString();
+    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
+    return true;
+}
+
+} // namespace korvo::test
