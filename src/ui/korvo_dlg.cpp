@@ -29,6 +29,11 @@ CKorvoDlg::CKorvoDlg(QWidget* parent)
     MapCommand(IDC_BUTTON_CONNECT, [this] { OnButtonConnect(); });
     MapCommand(IDC_BUTTON_CLOSE, [this] { OnButtonClose(); });
     MapNotify(IDC_COMBO_MODE, CBN_SELCHANGE, [this] { OnSelchangeMode(); });
+    MapCommand(IDC_BUTTON_SAVE_RECV, [this] { OnButtonSaveRecv(); });
+    MapCommand(IDC_BUTTON_CLEAR, [this] { OnButtonClear(); });
+    MapCommand(IDC_BUTTON_LOAD, [this] { OnButtonLoad(); });
+    MapCommand(IDC_BUTTON_SAVE_SEND, [this] { OnButtonSaveSend(); });
+    MapCommand(IDC_BUTTON_RESIZE, [this] { OnButtonResize(); });
     MapNotify(IDC_RICHEDIT_RECV, EN_SETFOCUS, [this] { OnSetfocusRicheditRecv(); });
     // The window menu from the keyboard, where the system menu would be.
     auto* windowMenu = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);

@@ -69,6 +69,18 @@ public:
     std::optional<SessionState> OpenUdp();
     bool OpenUdpIPv4();
 
+    // Pane commands (panes/pane_files.cpp)
+    void OnButtonSaveRecv();
+    void OnButtonSaveSend();
+    void OnButtonLoad();
+    void OnButtonClear();
+    void OnButtonResize();
+    void SavePane(CHexEdit& pane);
+    // The path the next file dialog starts from.
+    static QString LastFilePath();
+    // Back to the first path and filter, as at program start.
+    static void ForgetLastFile();
+
     // Receive path (panes/receive_path.cpp)
     void SetReceiveCount(std::int64_t total);
     void OnSocketReceive(CLumSock* socket, int error);
