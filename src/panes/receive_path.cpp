@@ -1,5 +1,20 @@
-// The receive path: what arrives from the peer, counted beside the receive pane.
+// The receive path: what arrives from the peer lands in the receive pane and
+// is counted beside it.
+#include "net/lum_sock.h"
+#include "panes/hex_edit.h"
+#include "telnet/telnet_receive.h"
 #include "ui/korvo_dlg.h"
+
+#include <QComboBox>
+
+#include <cerrno>
+#include <sys/socket.h>
+
+namespace {
+
+constexpr int kBlockSize = 4096;
+
+} // namespace
 
 void CKorvoDlg::SetReceiveCount(std::int64_t total)
 {
@@ -7,10 +22,40 @@ void CKorvoDlg::SetReceiveCount(std::int64_t total)
     UpdateData(false);
 }
 
-void CKorvoDlg::OnSocketReceive(CLumSock* socket, int)
+void CKorvoDlg::OnSocketReceive(CLumSock* socket, int nErrorCode)
 {
-    // One block per event keeps the event loop turning; the bytes are not
-    // shown yet.
-    char block[4096];
-    socket->Receive(block, sizeof block);
+    const int mode = m_comboMode->currentIndex();
+    if (m_bTelnetActive) {
+        TelnetOnReceiveData(*socket, nErrorCode);
+        return;
+    }
+
+    // One block per event: the next event comes while more is waiting.
+    std::uint8_t block[kBlockSize];
+    int n;
+    if (mode == MODE_UDP) {
+        sockaddr_storage from;
+        socklen_t fromLength = sizeof from;
+        // MSG_TRUNC makes a datagram longer than the block show its real length
+        // instead of arriving cut short.
+        n = socket->ReceiveFrom(block, kBlockSize, reinterpret_cast<sockaddr*>(&from), &fromLength, MSG_TRUNC);
+        if (n > kBlockSize) {
+            errno = EMSGSIZE;
+            n = -1;
+        }
+    } else {
+        n = socket->Receive(block, kBlockSize);
+    }
+    if (n < 0) {
+        const int error = errno;
+        // An event that finds nothing to read is no failure.
+        if (error != EWOULDBLOCK && error != EAGAIN) {
+            ShowSystemError(error);
+            return;
+        }
+        n = 0;
+    }
+    m_hexRecv->AppendData(n, block);
+    m_nRecvTotal += n;
+    SetReceiveCount(m_nRecvTotal);
 }
