@@ -35,6 +35,8 @@ CHexEdit::CHexEdit(QWidget* parent) : QAbstractScrollArea(parent)
     // The wheel over the bar scrolls by lines, as over the text.
     bar->installEventFilter(this);
     MeasureFont();
+    m_repaintTimer.setSingleShot(true);
+    connect(&m_repaintTimer, &QTimer::timeout, viewport(), qOverload<>(&QWidget::update));
 }
 
 CHexEdit::~CHexEdit() = default;
@@ -109,9 +111,23 @@ QString CHexEdit::RenderedText() const
 void CHexEdit::OnViewChanged()
 {
     SyncScrollBar();
-    viewport()->update();
+    ScheduleRepaint();
     if (QAccessible::isActive())
         NotifyAccessibility();
+}
+
+void CHexEdit::ScheduleRepaint()
+{
+    // About sixty frames a second at most: fast enough for the eye, and a peer
+    // that floods the pane spends its time receiving rather than painting.
+    constexpr qint64 kRepaintIntervalMs = 16;
+    if (m_repaintTimer.isActive())
+        return;
+    const qint64 since = m_lastPaint.isValid() ? m_lastPaint.elapsed() : kRepaintIntervalMs;
+    if (since >= kRepaintIntervalMs)
+        viewport()->update();
+    else
+        m_repaintTimer.start(static_cast<int>(kRepaintIntervalMs - since));
 }
 
 void CHexEdit::NotifyAccessibility()
@@ -228,6 +244,7 @@ QPoint CHexEdit::PointAt(int pos) const
 
 void CHexEdit::paintEvent(QPaintEvent* event)
 {
+    m_lastPaint.start();
     QPainter painter(viewport());
     painter.setFont(m_paintFont);
     painter.setPen(palette().color(QPalette::Text));

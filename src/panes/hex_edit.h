@@ -7,7 +7,9 @@
 #include "panes/hex_pane.h"
 
 #include <QAbstractScrollArea>
+#include <QElapsedTimer>
 #include <QFont>
+#include <QTimer>
 #include <QString>
 
 class CHexEdit : public QAbstractScrollArea, public HexPane
@@ -59,6 +61,7 @@ private:
     void MeasureFont();
     int ViewHeight() const;
     void NotifyAccessibility();
+    void ScheduleRepaint();
 
     QFont m_paintFont;
     qreal m_fCharWidth = 8;
@@ -69,4 +72,8 @@ private:
     bool m_bSyncing = false;
     bool m_bCaretHidden = false;
     QString m_strAccessibleText;
+    // A stream of appends repaints at most once per interval; the rows are
+    // always current, only their painting waits.
+    QElapsedTimer m_lastPaint;
+    QTimer m_repaintTimer;
 };

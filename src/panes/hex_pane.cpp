@@ -13,8 +13,7 @@ void HexPane::UpdateTotalLines()
 
 void HexPane::InitView(int lineHeight, int viewHeight)
 {
-    Resize(0);
-    std::memset(m_pData, 0, PANE_CAPACITY);
+    Clear();
     m_nTopLine = 0;
     m_nTotalLines = 0;
     m_nLineHeight = lineHeight;

@@ -3,13 +3,27 @@
 #include <algorithm>
 #include <cstring>
 
-// Zeroed from the start, so the bytes beyond the length are zero even before
-// the pane is first initialised.
-PaneBuffer::PaneBuffer() : m_pData(new std::uint8_t[PANE_CAPACITY]()) {}
+namespace {
 
-PaneBuffer::~PaneBuffer()
+constexpr std::size_t kBlockSize = 2 * static_cast<std::size_t>(PANE_CAPACITY);
+
+} // namespace
+
+// Zeroed from the start, so the bytes beyond the length are zero even before
+// the pane is first initialised. Everything in the block after the last byte
+// in use stays zero at all times.
+PaneBuffer::PaneBuffer() : m_pData(nullptr), m_block(new std::uint8_t[kBlockSize]())
 {
-    delete[] m_pData;
+    m_pData = m_block.get();
+}
+
+PaneBuffer::~PaneBuffer() = default;
+
+void PaneBuffer::Clear()
+{
+    std::memset(m_block.get(), 0, kBlockSize);
+    m_pData = m_block.get();
+    m_nLength = 0;
 }
 
 int PaneBuffer::Resize(int n)
@@ -29,10 +43,19 @@ void PaneBuffer::Append(int n, const std::uint8_t* src)
         return;
     if (m_nLength + n > PANE_CAPACITY) {
         const int excess = m_nLength + n - PANE_CAPACITY;
-        const int keep = PANE_CAPACITY - n;
-        std::memmove(m_pData, m_pData + excess, static_cast<std::size_t>(keep));
-        // The tail is overwritten by the copy below; nothing beyond stays stale.
-        m_nLength = keep;
+        const std::size_t offset = static_cast<std::size_t>(m_pData - m_block.get());
+        if (offset + static_cast<std::size_t>(excess) + PANE_CAPACITY <= kBlockSize) {
+            // Drop the oldest bytes by moving the window past them.
+            m_pData += excess;
+            m_nLength -= excess;
+        } else {
+            // The window reached the end: bring the kept bytes back to the start.
+            const int keep = m_nLength - excess;
+            std::memmove(m_block.get(), m_pData + excess, static_cast<std::size_t>(keep));
+            std::memset(m_block.get() + keep, 0, kBlockSize - static_cast<std::size_t>(keep));
+            m_pData = m_block.get();
+            m_nLength = keep;
+        }
     }
     std::memcpy(m_pData + m_nLength, src, static_cast<std::size_t>(n));
     m_nLength += n;
