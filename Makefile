@@ -41,6 +41,7 @@ test-sanitize: deps
 
 bench: build
 	@for b in $(BUILD)/bin/bench_*; do [ -x "$$b" ] && "$$b"; done; true
+	@for h in $(BUILD)/bin/harness_*; do [ -x "$$h" ] && "$$h"; done; true
 
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVO_LIBFUZZER=ON -DKORVO_BENCH=OFF
