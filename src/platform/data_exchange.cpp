@@ -5,7 +5,6 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
-#include <QLabel>
 #include <QLineEdit>
 
 const char* const kMsgParseUInt = "Enter a positive integer.";
@@ -44,55 +43,29 @@ bool ParseUnsignedField(const QString& text, unsigned& value)
     return true;
 }
 
-namespace {
-
-QString ControlText(QWidget* w)
-{
-    if (auto* edit = qobject_cast<QLineEdit*>(w))
-        return edit->text();
-    if (auto* label = qobject_cast<QLabel*>(w))
-        return label->text();
-    if (auto* button = qobject_cast<QAbstractButton*>(w))
-        return button->text();
-    return {};
-}
-
-void SetControlText(QWidget* w, const QString& text)
-{
-    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
-        if (edit->text() != text)
-            edit->setText(text);
-    } else if (auto* label = qobject_cast<QLabel*>(w)) {
-        label->setText(text);
-    } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
-        button->setText(text);
-    }
-}
-
-} // namespace
 
 void DDX_Text(CDataExchange* pDX, int id, unsigned& value)
 {
-    QWidget* w = pDX->PrepareCtrl(id);
+    pDX->PrepareCtrl(id);
     if (pDX->m_bSaveAndValidate) {
         unsigned parsed = 0;
-        if (!ParseUnsignedField(ControlText(w), parsed)) {
+        if (!ParseUnsignedField(pDX->m_pDlgWnd->GetDlgItemText(id), parsed)) {
             AfxMessageBox(QString::fromLatin1(kMsgParseUInt));
             pDX->Fail();
         }
         value = parsed;
     } else {
-        SetControlText(w, QString::number(value));
+        pDX->m_pDlgWnd->SetDlgItemText(id, QString::number(value));
     }
 }
 
 void DDX_Text(CDataExchange* pDX, int id, QString& value)
 {
-    QWidget* w = pDX->PrepareCtrl(id);
+    pDX->PrepareCtrl(id);
     if (pDX->m_bSaveAndValidate)
-        value = ControlText(w);
+        value = pDX->m_pDlgWnd->GetDlgItemText(id);
     else
-        SetControlText(w, value);
+        pDX->m_pDlgWnd->SetDlgItemText(id, value);
 }
 
 void DDX_CBIndex(CDataExchange* pDX, int id, int& index)

@@ -259,18 +259,22 @@ QWidget* CDialog::GetDlgItem(int id) const
 void CDialog::SetDlgItemText(int id, const QString& text)
 {
     QWidget* w = GetDlgItem(id);
-    if (auto* label = qobject_cast<QLabel*>(w))
-        label->setText(text);
-    else if (auto* edit = qobject_cast<QLineEdit*>(w))
-        edit->setText(text);
-    else if (auto* button = qobject_cast<QAbstractButton*>(w))
+    if (auto* label = qobject_cast<QLabel*>(w)) {
+        if (label->text() != text)
+            label->setText(text);
+    } else if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+        // Writing the same text back would lose the caret and selection.
+        if (edit->text() != text)
+            edit->setText(text);
+    } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
         button->setText(text);
-    else if (auto* group = qobject_cast<QGroupBox*>(w))
+    } else if (auto* group = qobject_cast<QGroupBox*>(w)) {
         group->setTitle(text);
-    else if (auto* plain = qobject_cast<QPlainTextEdit*>(w))
+    } else if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
         plain->setPlainText(text);
-    else if (auto* rich = qobject_cast<QTextEdit*>(w))
+    } else if (auto* rich = qobject_cast<QTextEdit*>(w)) {
         rich->setPlainText(text);
+    }
 }
 
 QString CDialog::GetDlgItemText(int id) const
