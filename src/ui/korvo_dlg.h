@@ -64,6 +64,7 @@ public:
     void UpdateControls();
     void SetStatusText(const QString& text);
     void ShowSystemError(int code);
+    // Resolves and starts the TCP connect on m_sock; TELNET connects the same way.
     bool ConnectTcpClient();
     std::optional<SessionState> ListenTcpServer();
     std::optional<SessionState> OpenUdp();
