@@ -152,6 +152,10 @@ TEST(HexEditWidget, ScrollBarWheelAndKeys)
     bar->triggerAction(QAbstractSlider::SliderToMaximum);
     EXPECT_EQ(99, w.pane.m_nTopLine);
     EXPECT_EQ(1, w.pane.Surface().Rows());
+    // One line up brings the line just above into view.
+    bar->triggerAction(QAbstractSlider::SliderSingleStepSub);
+    EXPECT_TRUE(w.pane.RenderedText().startsWith("00000620| "))
+        << w.pane.RenderedText().left(10).toStdString();
     bar->triggerAction(QAbstractSlider::SliderToMinimum);
     EXPECT_EQ(0, w.pane.m_nTopLine);
 
