@@ -44,11 +44,17 @@ void HexPane::OnKeyDown(PaneKey key)
         MoveCaretRight(s);
         break;
     case PaneKey::Down:
-        // The partly shown row below the page scrolls like the last full
-        // row: the row under it is not rendered.
-        if (row >= m_nLinesPerPage - 1) {
+        if (row == m_nLinesPerPage - 1) {
             Scroll(SB_LINEDOWN, 0);
             PlaceCaretOnData(s);
+        } else if (row >= m_nLinesPerPage) {
+            // The partly shown row below the page: the row under it is not
+            // rendered, so the byte below comes into view by a scroll, and
+            // without one nothing happens.
+            if (ByteExists(row + 1, s % HEX_ROW_CHARS)) {
+                Scroll(SB_LINEDOWN, 0);
+                PlaceCaretOnData(s);
+            }
         } else if (ByteExists(row + 1, s % HEX_ROW_CHARS)) {
             SetCaret(s + HEX_ROW_CHARS);
         }
