@@ -2,6 +2,7 @@
 // clicks, the wheel and the scroll bar, inside the main dialog and alone.
 #include "panes/hex_edit.h"
 #include "platform/fonts.h"
+#include "support/file_dialogs.h"
 #include "support/wait.h"
 #include "ui/korvo_dlg.h"
 #include "unit/hex_pane_helpers.h"
@@ -12,9 +13,14 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QScrollBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QWheelEvent>
 
+#include <QFile>
+
+#include <algorithm>
+#include <functional>
 #include <memory>
 
 using namespace korvo::test;
@@ -225,6 +231,56 @@ TEST_F(HexPanesInDialog, ReceivePaneKeepsTheFocusWithoutACaret)
     dlg->m_hexSend->setFocus(Qt::MouseFocusReason);
     ASSERT_TRUE(WaitUntil([&] { return dlg->m_hexSend->hasFocus(); }));
     EXPECT_TRUE(dlg->m_hexSend->IsCaretShown());
+}
+
+// Mended: after a render the first key used to snap the caret onto the stop
+// of the partly shown row below the page, which stands for the first byte of
+// a line that is not rendered, and the next key edited that unseen byte.
+TEST_F(HexPanesInDialog, FirstKeysAfterLoadOrApplyEditAByteOnScreen)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath("long.bin");
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(2000, 'x'));
+    }
+    FileDialogs files;
+    const struct
+    {
+        const char* name;
+        std::function<void()> command;
+        char filler;
+    } commands[] = {
+        {"apply",
+         [&] {
+             dlg->SetDlgItemText(IDC_EDIT_DATA_LENGTH, "2000");
+             dlg->SendCommand(IDC_BUTTON_RESIZE);
+         },
+         0},
+        {"load",
+         [&] {
+             files.Choose(file);
+             dlg->SendCommand(IDC_BUTTON_LOAD);
+         },
+         'x'},
+    };
+    CHexEdit* pane = dlg->m_hexSend;
+    for (const auto& c : commands) {
+        SCOPED_TRACE(c.name);
+        c.command();
+        ASSERT_EQ(2000, pane->m_nLength);
+        const int page = pane->m_nLinesPerPage;
+        ASSERT_LT(page, pane->Surface().Rows()); // a row below the page is shown in part
+        pane->setFocus();
+        QTest::keyClicks(pane, "QR");
+        std::vector<std::uint8_t> expected(2000, static_cast<std::uint8_t>(c.filler));
+        if (c.filler == 0)
+            std::copy(kAlnum.begin(), kAlnum.end(), expected.begin());
+        expected[static_cast<std::size_t>(page * 16 - 1)] = 'R';
+        EXPECT_EQ(expected, PaneBytes(*pane));
+        EXPECT_EQ('R', pane->Surface().Row(page - 1)[75]);
+    }
 }
 
 TEST_F(HexPanesInDialog, PanesReadAsNamedReadOnlyText)
