@@ -186,6 +186,27 @@ TEST(HexEditWidget, AFittingPageShowsADisabledBar)
     EXPECT_FALSE(w.pane.verticalScrollBar()->isEnabled());
 }
 
+// Mended: the row was drawn as one string, and a font that gives 0x7F no
+// width drew every character after it one cell to the left of the cell that
+// clicks and the caret use.
+TEST(HexEditWidget, EveryCharacterIsDrawnInItsOwnCell)
+{
+    std::vector<std::uint8_t> row = Bytes(".ABCDEFGHIJKLMNO");
+    LonePane dot(row);
+    row[0] = 0x7F;
+    LonePane del(row);
+    ASSERT_TRUE(dot.exposed && del.exposed);
+    EXPECT_EQ(QChar(0x7F), del.pane.RenderedText()[60]);
+    // The cells of "ABCDEFGHIJKLMNO" look the same after "." as after 0x7F.
+    const QRect cells(QPoint(dot.pane.PointAt(Pos(0, 61)).x(), 0),
+                      QPoint(dot.pane.PointAt(Pos(0, 76)).x() - 1, dot.pane.m_nLineHeight - 1));
+    const QImage expected = dot.pane.viewport()->grab(cells).toImage();
+    QImage blank(expected.size(), expected.format());
+    blank.fill(expected.pixel(0, 0));
+    ASSERT_NE(blank, expected);
+    EXPECT_EQ(expected, del.pane.viewport()->grab(cells).toImage());
+}
+
 class HexPanesInDialog : public testing::Test
 {
 protected:
