@@ -91,7 +91,7 @@ QAccessibleInterface* DialogButtonFactory(const QString& className, QObject* obj
     if (!radio && className != QLatin1String("QCheckBox"))
         return nullptr;
     auto* button = qobject_cast<QAbstractButton*>(object);
-    if (!button || !qobject_cast<CDialog*>(button->parentWidget()))
+    if (!button || !qobject_cast<CDialog*>(button->window()))
         return nullptr;
     return new CDialogButtonAccessible(button, radio ? QAccessible::RadioButton : QAccessible::CheckBox);
 }
