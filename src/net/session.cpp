@@ -178,6 +178,12 @@ std::optional<SessionState> CKorvoDlg::ListenTcpServer()
 
 std::optional<SessionState> CKorvoDlg::OpenUdp()
 {
+    // No remote address: a plain IPv4 socket on the local port. Resolving the
+    // empty name would give this machine's first address, ::1 here, and an
+    // IPv6-only socket that never hears IPv4 datagrams.
+    if (m_strRemoteIP.isEmpty())
+        return OpenUdpIPv4() ? std::optional(STATE_UDP_OPEN) : std::nullopt;
+
     // The remote is resolved only to learn its family; the send path resolves
     // it again for every datagram.
     AddrInfoPtr remote;

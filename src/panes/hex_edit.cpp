@@ -5,6 +5,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QFontMetricsF>
+#include <QGlyphRun>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -43,21 +44,29 @@ CHexEdit::~CHexEdit() = default;
 
 void CHexEdit::MeasureFont()
 {
-    // Rows are measured as a whole, so painting and hit-testing agree however
-    // the font's advances are rounded. A row wider than the view is drawn a
-    // little tighter rather than cut off at the right.
+    // Every character is drawn at its own column of the grid that clicks and
+    // the caret use, whatever advance the font gives it (some give 0x7F none).
+    // The pitch is the font's average over a row of digits; a row wider than
+    // the view is drawn a little tighter rather than cut off at the right.
     const QString row(HEX_ROW_CHARS - 1, QLatin1Char('0'));
-    m_paintFont = font();
-    m_paintFont.setLetterSpacing(QFont::AbsoluteSpacing, 0);
-    const qreal natural = QFontMetricsF(m_paintFont).horizontalAdvance(row) / (HEX_ROW_CHARS - 1);
-    const qreal room = (viewport()->width() - 2 * kLeftMargin) / qreal(HEX_ROW_CHARS - 1);
-    if (room > 1 && natural > room)
-        m_paintFont.setLetterSpacing(QFont::AbsoluteSpacing, room - natural);
-    const QFontMetricsF metrics(m_paintFont);
+    const QFontMetricsF metrics(font());
     m_fCharWidth = metrics.horizontalAdvance(row) / (HEX_ROW_CHARS - 1);
+    const qreal room = (viewport()->width() - 2 * kLeftMargin) / qreal(HEX_ROW_CHARS - 1);
+    if (room > 1 && m_fCharWidth > room)
+        m_fCharWidth = room;
     if (m_fCharWidth <= 0)
         m_fCharWidth = 1;
     m_nAscent = static_cast<int>(std::ceil(metrics.ascent()));
+
+    m_rawFont = QRawFont::fromFont(font());
+    m_glyphs.fill(0);
+    if (m_rawFont.isValid()) {
+        // The rows hold only ASCII: offsets, digits, bars and the text column.
+        for (unsigned c = 0x21; c < m_glyphs.size(); ++c) {
+            const QList<quint32> glyph = m_rawFont.glyphIndexesForString(QString(QChar(c)));
+            m_glyphs[c] = glyph.isEmpty() ? 0 : glyph.front();
+        }
+    }
 }
 
 int CHexEdit::ViewHeight() const
@@ -246,19 +255,33 @@ void CHexEdit::paintEvent(QPaintEvent* event)
 {
     m_lastPaint.start();
     QPainter painter(viewport());
-    painter.setFont(m_paintFont);
     painter.setPen(palette().color(QPalette::Text));
     const TextSurface& text = Surface();
     const int lineHeight = std::max(m_nLineHeight, 1);
     const QRect area = event->rect();
     const int firstRow = std::max(area.top() / lineHeight, 0);
     const int lastRow = std::min(area.bottom() / lineHeight, text.Rows() - 1);
+    // All exposed rows in one run of glyphs, each placed in its cell.
+    m_runGlyphs.clear();
+    m_runPositions.clear();
     for (int r = firstRow; r <= lastRow; ++r) {
         const std::string_view row = text.Row(r);
-        // Everything before the line break; the last row's closing space too.
-        const auto n = static_cast<qsizetype>(std::min<std::size_t>(row.size(), HEX_COL_TEXT_STOP));
-        painter.drawText(QPointF(kLeftMargin, r * lineHeight + m_nAscent),
-                         QString::fromLatin1(row.data(), n));
+        // Everything before the line break.
+        const int n = static_cast<int>(std::min<std::size_t>(row.size(), HEX_COL_TEXT_STOP));
+        for (int col = 0; col < n; ++col) {
+            const auto c = static_cast<unsigned char>(row[col]);
+            if (c == ' ' || c >= m_glyphs.size())
+                continue;
+            m_runGlyphs.push_back(m_glyphs[c]);
+            m_runPositions.push_back(QPointF(col * m_fCharWidth, r * lineHeight));
+        }
+    }
+    if (!m_runGlyphs.isEmpty() && m_rawFont.isValid()) {
+        QGlyphRun run;
+        run.setRawFont(m_rawFont);
+        run.setGlyphIndexes(m_runGlyphs);
+        run.setPositions(m_runPositions);
+        painter.drawGlyphRun(QPointF(kLeftMargin, m_nAscent), run);
     }
     if (IsCaretShown()) {
         const QPoint at = PointAt(GetCaret());

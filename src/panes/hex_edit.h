@@ -9,8 +9,13 @@
 #include <QAbstractScrollArea>
 #include <QElapsedTimer>
 #include <QFont>
-#include <QTimer>
+#include <QList>
+#include <QPointF>
+#include <QRawFont>
 #include <QString>
+#include <QTimer>
+
+#include <array>
 
 class CHexEdit : public QAbstractScrollArea, public HexPane
 {
@@ -63,7 +68,11 @@ private:
     void NotifyAccessibility();
     void ScheduleRepaint();
 
-    QFont m_paintFont;
+    QRawFont m_rawFont;
+    // Glyph of each ASCII character in the display font (0: none).
+    std::array<quint32, 128> m_glyphs{};
+    QList<quint32> m_runGlyphs;
+    QList<QPointF> m_runPositions;
     qreal m_fCharWidth = 8;
     int m_nAscent = 0;
     int m_nPressPos = -1;

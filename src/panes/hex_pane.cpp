@@ -118,8 +118,11 @@ void HexPane::OnVScroll(int code, int track)
 void HexPane::Scroll(int code, int track)
 {
     const int caret = GetCaret();
-    const int pos = m_scroll.nPos;
     const int limit = m_nTotalLines - 1 - m_nLinesPerPage;
+    // After "Bottom" the top line lies beyond the bar, which stops a page
+    // short: going up starts from the line shown, not from the bar.
+    const bool up = code == SB_LINEUP || code == SB_PAGEUP;
+    const int pos = up ? std::max(m_scroll.nPos, m_nTopLine) : m_scroll.nPos;
     int q = pos;
     switch (code) {
     case SB_LINEUP:

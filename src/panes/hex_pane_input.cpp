@@ -44,11 +44,17 @@ void HexPane::OnKeyDown(PaneKey key)
         MoveCaretRight(s);
         break;
     case PaneKey::Down:
-        // The partly shown row below the page scrolls like the last full
-        // row: the row under it is not rendered.
-        if (row >= m_nLinesPerPage - 1) {
+        if (row == m_nLinesPerPage - 1) {
             Scroll(SB_LINEDOWN, 0);
             PlaceCaretOnData(s);
+        } else if (row >= m_nLinesPerPage) {
+            // The partly shown row below the page: the row under it is not
+            // rendered, so the byte below comes into view by a scroll, and
+            // without one nothing happens.
+            if (ByteExists(row + 1, s % HEX_ROW_CHARS)) {
+                Scroll(SB_LINEDOWN, 0);
+                PlaceCaretOnData(s);
+            }
         } else if (ByteExists(row + 1, s % HEX_ROW_CHARS)) {
             SetCaret(s + HEX_ROW_CHARS);
         }
@@ -263,8 +269,18 @@ void HexPane::NormalizeCaret()
     }
     if (IsCaretStop(s))
         return;
-    // From after the text, the nearest byte is the last one shown.
-    int pos = std::min(s, m_text.Length() - 1);
+    if (s >= m_text.Length()) {
+        // After a render: onto the last byte of the last fully visible row.
+        // The row below the page, shown in part, ends with the stop of a line
+        // that is not rendered at all.
+        const int first = FirstLine();
+        const int rows = std::min(m_text.Rows(), std::max(m_nLinesPerPage, 1));
+        const long long lastShown = static_cast<long long>(first + rows) * HEX_BYTES_PER_LINE - 1;
+        const int b = static_cast<int>(std::min<long long>(m_nLength - 1, lastShown));
+        SetCaret((b / HEX_BYTES_PER_LINE - first) * HEX_ROW_CHARS + HEX_COL_TEXT + b % HEX_BYTES_PER_LINE);
+        return;
+    }
+    int pos = s;
     if (pos % HEX_ROW_CHARS > HEX_COL_TEXT_STOP)
         pos = pos / HEX_ROW_CHARS * HEX_ROW_CHARS + HEX_COL_TEXT_STOP;
     OnLButtonUp(pos);

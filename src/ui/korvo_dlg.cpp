@@ -194,6 +194,9 @@ void CKorvoDlg::SetAccessibleNames()
 void CKorvoDlg::OnSelchangeMode()
 {
     const int mode = m_comboMode->currentIndex();
+    // Every write-back of the fields pushes m_nMode into the combo box: keep it
+    // the combo's own selection so that no write-back can change the mode.
+    m_nMode = mode;
     switch (mode) {
     case MODE_TCP_CLIENT:
     case MODE_TCP_SERVER:

@@ -163,6 +163,10 @@ TEST(HexEditing, CursorKeys)
         {"up on row 0 scrolls", 1600, 4, 5, Pos(0, 13), {K::Up}, Pos(0, 13), 4},
         {"left on row 0 scrolls", 1600, 4, 5, Pos(0, 10), {K::Left}, Pos(0, 10), 4},
         {"down on the last page row scrolls", 1600, 4, 0, Pos(3, 13), {K::Down}, Pos(3, 13), 1},
+        // Row 4 is shown in part, below the page. Mended: with no byte below,
+        // Down used to scroll and drag the caret onto the last byte.
+        {"down on the partly shown row, nothing below", 80, 4, 0, Pos(4, 13), {K::Down}, Pos(4, 13), 0},
+        {"down on the partly shown row scrolls", 96, 4, 0, Pos(4, 13), {K::Down}, Pos(4, 13), 1},
         {"page down", 1600, 4, 0, Pos(1, 13), {K::PageDown}, Pos(1, 13), 4},
         {"page up", 1600, 4, 9, Pos(1, 13), {K::PageUp}, Pos(1, 13), 5},
         {"page down in a page that fits", 36, 10, 0, Pos(1, 13), {K::PageDown}, Pos(1, 13), 0},

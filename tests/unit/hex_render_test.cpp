@@ -180,6 +180,20 @@ TEST(HexRender, BottomShowsTheLastLineAloneAtTheTop)
     pane->OnVScroll(SB_BOTTOM);
     EXPECT_EQ(1, pane->Surface().Rows());
     EXPECT_EQ(pane->FormatLine(99), SurfaceText(*pane));
+
+    // Mended: from there, going up used to start from the bar (90), a page
+    // above the line shown.
+    const struct
+    {
+        int code, topLine, rows;
+    } after[] = {{SB_LINEUP, 98, 2}, {SB_PAGEUP, 89, 11}, {SB_LINEDOWN, 99, 1}, {SB_PAGEDOWN, 99, 1}};
+    for (const auto& c : after) {
+        pane->OnVScroll(SB_BOTTOM);
+        pane->OnVScroll(c.code);
+        EXPECT_EQ(c.topLine, pane->m_nTopLine) << c.code;
+        EXPECT_EQ(c.rows, pane->Surface().Rows()) << c.code;
+        EXPECT_EQ(ExpectedText(*pane), SurfaceText(*pane)) << c.code;
+    }
 }
 
 TEST(HexRender, APageThatFitsDoesNotScroll)

@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -139,8 +140,22 @@ TEST(AgreementDlg, OkFollowsEveryClickOfTheCheckBox)
     dlg.show();
     EXPECT_FALSE(CheckBox(dlg)->isChecked());
     EXPECT_FALSE(Button(dlg, IDOK)->isEnabled());
-    for (int click = 1; click <= 4; ++click) {
-        QTest::mouseClick(CheckBox(dlg), Qt::LeftButton);
+    // Mended: a toggle from a screen reader or UI automation ticked the box
+    // without telling the dialog, so OK stayed disabled.
+    const auto accessible = [&](const QString& action) {
+        QAccessibleInterface* ai = QAccessible::queryAccessibleInterface(CheckBox(dlg));
+        ASSERT_TRUE(ai && ai->actionInterface());
+        ai->actionInterface()->doAction(action);
+    };
+    const std::function<void()> means[] = {
+        [&] { QTest::mouseClick(CheckBox(dlg), Qt::LeftButton); },
+        [&] { QTest::keyClick(CheckBox(dlg), Qt::Key_Space); },
+        [&] { accessible(QAccessibleActionInterface::toggleAction()); },
+        [&] { accessible(QAccessibleActionInterface::pressAction()); },
+    };
+    for (int click = 1; click <= 8; ++click) {
+        means[(click - 1) % 4]();
+        EXPECT_EQ(click % 2 == 1, CheckBox(dlg)->isChecked()) << "click " << click;
         EXPECT_EQ(click % 2 == 1, Button(dlg, IDOK)->isEnabled()) << "click " << click;
     }
     // Changing the language leaves the box as it is.

@@ -2,6 +2,7 @@
 // clicks, the wheel and the scroll bar, inside the main dialog and alone.
 #include "panes/hex_edit.h"
 #include "platform/fonts.h"
+#include "support/file_dialogs.h"
 #include "support/wait.h"
 #include "ui/korvo_dlg.h"
 #include "unit/hex_pane_helpers.h"
@@ -10,11 +11,14 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QFile>
 #include <QKeyEvent>
 #include <QScrollBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QWheelEvent>
 
+#include <functional>
 #include <memory>
 
 using namespace korvo::test;
@@ -152,6 +156,10 @@ TEST(HexEditWidget, ScrollBarWheelAndKeys)
     bar->triggerAction(QAbstractSlider::SliderToMaximum);
     EXPECT_EQ(99, w.pane.m_nTopLine);
     EXPECT_EQ(1, w.pane.Surface().Rows());
+    // One line up brings the line just above into view.
+    bar->triggerAction(QAbstractSlider::SliderSingleStepSub);
+    EXPECT_TRUE(w.pane.RenderedText().startsWith("00000620| "))
+        << w.pane.RenderedText().left(10).toStdString();
     bar->triggerAction(QAbstractSlider::SliderToMinimum);
     EXPECT_EQ(0, w.pane.m_nTopLine);
 
@@ -174,6 +182,27 @@ TEST(HexEditWidget, AFittingPageShowsADisabledBar)
     ASSERT_TRUE(w.exposed);
     EXPECT_TRUE(w.pane.verticalScrollBar()->isVisible());
     EXPECT_FALSE(w.pane.verticalScrollBar()->isEnabled());
+}
+
+// Mended: the row was drawn as one string, and a font that gives 0x7F no
+// width drew every character after it one cell to the left of the cell that
+// clicks and the caret use.
+TEST(HexEditWidget, EveryCharacterIsDrawnInItsOwnCell)
+{
+    std::vector<std::uint8_t> row = Bytes(".ABCDEFGHIJKLMNO");
+    LonePane dot(row);
+    row[0] = 0x7F;
+    LonePane del(row);
+    ASSERT_TRUE(dot.exposed && del.exposed);
+    EXPECT_EQ(QChar(0x7F), del.pane.RenderedText()[60]);
+    // The cells of "ABCDEFGHIJKLMNO" look the same after "." as after 0x7F.
+    const QRect cells(QPoint(dot.pane.PointAt(Pos(0, 61)).x(), 0),
+                      QPoint(dot.pane.PointAt(Pos(0, 76)).x() - 1, dot.pane.m_nLineHeight - 1));
+    const QImage expected = dot.pane.viewport()->grab(cells).toImage();
+    QImage blank(expected.size(), expected.format());
+    blank.fill(expected.pixel(0, 0));
+    ASSERT_NE(blank, expected);
+    EXPECT_EQ(expected, del.pane.viewport()->grab(cells).toImage());
 }
 
 class HexPanesInDialog : public testing::Test
@@ -221,6 +250,43 @@ TEST_F(HexPanesInDialog, ReceivePaneKeepsTheFocusWithoutACaret)
     dlg->m_hexSend->setFocus(Qt::MouseFocusReason);
     ASSERT_TRUE(WaitUntil([&] { return dlg->m_hexSend->hasFocus(); }));
     EXPECT_TRUE(dlg->m_hexSend->IsCaretShown());
+}
+
+// Mended: after a render the first key used to snap the caret onto the stop
+// of the partly shown row below the page, which stands for the first byte of
+// a line that is not rendered, and the next key edited that unseen byte.
+TEST_F(HexPanesInDialog, FirstKeysAfterLoadOrApplyEditAByteOnScreen)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath("long.bin");
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(2000, 'x'));
+    }
+    FileDialogs files;
+    const std::function<void()> commands[] = {
+        [&] {
+            dlg->SetDlgItemText(IDC_EDIT_DATA_LENGTH, "2000");
+            dlg->SendCommand(IDC_BUTTON_RESIZE);
+        },
+        [&] {
+            files.Choose(file);
+            dlg->SendCommand(IDC_BUTTON_LOAD);
+        },
+    };
+    CHexEdit* pane = dlg->m_hexSend;
+    for (const auto& command : commands) {
+        command();
+        ASSERT_EQ(2000, pane->m_nLength);
+        const int page = pane->m_nLinesPerPage;
+        ASSERT_LT(page, pane->Surface().Rows()); // a row below the page is shown in part
+        auto expected = PaneBytes(*pane);
+        expected[static_cast<std::size_t>(page * 16 - 1)] = 'R';
+        QTest::keyClicks(pane, "QR");
+        EXPECT_EQ(expected, PaneBytes(*pane));
+        EXPECT_EQ('R', pane->Surface().Row(page - 1)[75]);
+    }
 }
 
 TEST_F(HexPanesInDialog, PanesReadAsNamedReadOnlyText)

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -355,4 +356,20 @@ TEST(MainDialog, AccessibleNames)
     EXPECT_EQ("4096", dlg.GetDlgItem(IDC_STATIC_RECV_COUNT)->accessibleName());
     SelectMode(dlg, MODE_TCP_SERVER);
     EXPECT_EQ("Listen", dlg.GetDlgItem(IDC_BUTTON_CONNECT)->accessibleName());
+
+    // Mended: the address family buttons were announced as check boxes.
+    const struct
+    {
+        int control;
+        QAccessible::Role role;
+    } roles[] = {{IDC_RADIO_IPV4, QAccessible::RadioButton},
+                 {IDC_RADIO_IPV6, QAccessible::RadioButton},
+                 {IDC_CHECK_KEEPALIVE, QAccessible::CheckBox}};
+    for (const auto& r : roles) {
+        QAccessibleInterface* ai = QAccessible::queryAccessibleInterface(dlg.GetDlgItem(r.control));
+        ASSERT_NE(nullptr, ai);
+        EXPECT_EQ(r.role, ai->role()) << r.control;
+        EXPECT_EQ(dlg.GetDlgItemText(r.control), ai->text(QAccessible::Name)) << r.control;
+        EXPECT_EQ(dlg.IsDlgButtonChecked(r.control), ai->state().checked) << r.control;
+    }
 }

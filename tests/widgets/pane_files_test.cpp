@@ -1,5 +1,6 @@
 // SAVE, LOAD, CLEAR and Apply on the panes of the real main dialog, with real
 // files in a temporary folder.
+#include "network/net_helpers.h"
 #include "panes/hex_edit.h"
 #include "support/file_dialogs.h"
 #include "support/message_boxes.h"
@@ -7,12 +8,15 @@
 
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
+
+#include <functional>
 
 using korvo::test::FileDialogs;
 using korvo::test::MessageBoxes;
@@ -243,4 +247,44 @@ TEST_F(PaneFiles, ClearEmptiesTheReceivePaneAndTheCounter)
     EXPECT_EQ(kInitial, Bytes(*dlg.m_hexSend));
     for (int i = 0; i < 16; ++i)
         EXPECT_EQ(0, dlg.m_hexRecv->m_pData[i]);
+}
+
+// Mended: the mode shadow used to lag the combo box, so the write-back of
+// these commands blanked the mode and Listen dialled out as a client.
+TEST_F(PaneFiles, PaneCommandsNeverChangeTheMode)
+{
+    using korvo::test::ConnectTo;
+    using korvo::test::FreePort;
+    const QString file = PathOf("three.bin");
+    WriteFile(file, "abc");
+    // Whatever a write-back puts in the fields points nowhere but here.
+    dlg.m_strRemoteIP = "127.0.0.1";
+    dlg.m_nRemotePort = FreePort();
+    const struct
+    {
+        const char* name;
+        std::function<void()> command;
+    } commands[] = {
+        {"clear", [&] { dlg.SendCommand(IDC_BUTTON_CLEAR); }},
+        {"load",
+         [&] {
+             files.Choose(file);
+             dlg.SendCommand(IDC_BUTTON_LOAD);
+         }},
+        {"refused apply", [&] { Apply("12x"); }},
+    };
+    for (const auto& c : commands) {
+        SCOPED_TRACE(c.name);
+        dlg.m_comboMode->setCurrentIndex(MODE_TCP_SERVER);
+        emit dlg.m_comboMode->activated(MODE_TCP_SERVER);
+        c.command();
+        ASSERT_EQ(MODE_TCP_SERVER, dlg.m_comboMode->currentIndex());
+
+        const unsigned short port = FreePort();
+        dlg.SetDlgItemText(IDC_EDIT_LOCAL_PORT, QString::number(port));
+        dlg.SendCommand(IDC_BUTTON_CONNECT);
+        EXPECT_EQ(STATE_LISTENING, dlg.m_nState);
+        EXPECT_GE(ConnectTo(AF_INET, port).get(), 0);
+        dlg.SendCommand(IDC_BUTTON_CLOSE);
+    }
 }
