@@ -4,7 +4,6 @@
 
 #include "net/endpoint.h"
 #include "panes/hex_edit.h"
-#include "platform/data_exchange.h"
 #include "platform/spin_button.h"
 #include "progress/send_dlg.h"
 
@@ -186,8 +185,7 @@ void CKorvoDlg::OnDeltaposDataLength(int iDelta)
         m_nDataLength -= static_cast<unsigned>(iDelta); // wraps, as unsigned numbers do
     else if (iDelta < 0)
         m_nDataLength = 1;
-    // Only the length field is written back: text typed into the other fields
-    // and not yet taken over stays as the user left it.
-    CDataExchange dx(this, false);
-    DDX_Text(&dx, IDC_EDIT_DATA_LENGTH, m_nDataLength);
+    // The step works on the stored number: text typed and not yet taken over
+    // is written over, as every other write of the fields does.
+    UpdateData(false);
 }
