@@ -56,7 +56,10 @@ void CKorvoDlg::ShowSendDlg()
 
 bool CKorvoDlg::CanSendChunk() const
 {
-    return IsSendingState(m_nState) && !m_bSendPaused && !m_bSendBlocked && m_nSendCount < m_nSendTotal;
+    // A Telnet session owns the data socket: the rest of an unfinished
+    // transfer waits for a session of its own.
+    return IsSendingState(m_nState) && !m_bTelnetActive && !m_bSendPaused && !m_bSendBlocked &&
+           m_nSendCount < m_nSendTotal;
 }
 
 void CKorvoDlg::KillSendTimer()

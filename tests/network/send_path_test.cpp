@@ -206,7 +206,11 @@ TEST_F(SendPath, PauseStartCancelAndSendAgain)
     SetPane(pane);
     std::string got;
 
+    // Nothing goes into a connection that a Telnet session owns.
+    dlg->m_bTelnetActive = true;
     Click(IDC_BUTTON_SEND);
+    EXPECT_TRUE(CountStays(0));
+    dlg->m_bTelnetActive = false;
     ASSERT_TRUE(Sent(2048));
     ClickProgress(IDC_BUTTON_PAUSE);
     EXPECT_EQ("Start/Cancel", Buttons());
