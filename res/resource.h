@@ -5,6 +5,7 @@ enum : int {
     IDD_ABOUTBOX = 100,
     IDD_KORVO_DIALOG = 102,
     IDR_MAINFRAME = 128,
+    IDD_SEND_DIALOG = 131,
     IDD_AGREEMENT = 132,
 
     IDM_ABOUTBOX = 0x0010,
@@ -45,6 +46,13 @@ enum : int {
     IDC_COMBO_MODE = 1072,
     IDC_RADIO_IPV4 = 1079,
     IDC_RADIO_IPV6 = 1080,
+
+    // Send-progress dialog
+    IDC_BUTTON_PAUSE = 1073,
+    IDC_BUTTON_CANCEL_SEND = 1074,
+    IDC_PROGRESS_SEND = 1075,
+    IDC_STATIC_SEND_COUNT = 1076,
+    IDC_STATIC_SEND_TIME = 1077,
 
     // Disclaimer dialog
     IDC_STATIC_LANGUAGE = 1080,

@@ -6,6 +6,7 @@
 #include "platform/message_box.h"
 #include "platform/strings.h"
 #include "platform/system_error.h"
+#include "progress/send_dlg.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -354,6 +355,8 @@ void CKorvoDlg::UpdateControls()
     const bool server = mode == MODE_TCP_SERVER;
     const bool udp = mode == MODE_UDP;
 
+    if (m_nState == STATE_READY && m_pSendDlg)
+        m_pSendDlg->hide();
     m_btnClose->setText(LoadStr(119));
 
     // One row per state; an empty cell leaves the control as it is.

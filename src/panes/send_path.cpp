@@ -1,7 +1,194 @@
-// The send path: the send pane's bytes to the peer.
+// The send path: the send pane's bytes to the peer, one chunk of at most 512
+// bytes per tick of the send timer, with the progress window following.
 #include "ui/korvo_dlg.h"
 
-void CKorvoDlg::OnSocketSend(CLumSock*, int)
+#include "net/endpoint.h"
+#include "panes/hex_edit.h"
+#include "platform/spin_button.h"
+#include "progress/send_dlg.h"
+
+#include <QComboBox>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace {
+
+bool IsSendingState(SessionState state)
 {
-    // Nothing waits to be sent yet.
+    return state == STATE_CONNECTED || state == STATE_UDP_OPEN || state == STATE_PEER_CONNECTED;
+}
+
+} // namespace
+
+void CKorvoDlg::StartSendPath()
+{
+    if (!m_pSendDlg) {
+        m_pSendDlg = std::make_unique<CSendDlg>(this);
+        m_pSendDlg->Create();
+        m_pSendDlg->hide();
+    }
+    MapCommand(IDC_BUTTON_SEND, [this] { OnButtonSend(); });
+    connect(m_spinDataLength, &CSpinButtonCtrl::deltaPos, this,
+            [this](int iDelta) { OnDeltaposDataLength(iDelta); });
+    SetSendTimer();
+}
+
+void CKorvoDlg::OnButtonSend()
+{
+    m_nSendCount = 0;
+    m_bSendPaused = 0;
+    m_nSendTotal = m_hexSend->m_nLength;
+    // A send that was blocked stays blocked: the socket is still full.
+    m_pSendDlg->StartSend(m_nSendTotal);
+    ShowSendDlg();
+    WakeSendTimer();
+}
+
+void CKorvoDlg::ShowSendDlg()
+{
+    const QRect main = frameGeometry();
+    const QRect dlg = m_pSendDlg->frameGeometry();
+    m_pSendDlg->move(main.left() + (main.width() - dlg.width()) / 2,
+                     main.top() + (main.height() - dlg.height()) / 2);
+    m_pSendDlg->show();
+}
+
+bool CKorvoDlg::CanSendChunk() const
+{
+    // A Telnet session owns the data socket: the rest of an unfinished
+    // transfer waits for a session of its own.
+    return IsSendingState(m_nState) && !m_bTelnetActive && !m_bSendPaused && !m_bSendBlocked &&
+           m_nSendCount < m_nSendTotal;
+}
+
+void CKorvoDlg::KillSendTimer()
+{
+    m_sendTimer.Stop();
+}
+
+void CKorvoDlg::SetSendTimer()
+{
+    m_sendTimer.StartAt(m_sendSchedule.Next(CanSendChunk(), SendSchedule::Clock::now()));
+}
+
+void CKorvoDlg::WakeSendTimer()
+{
+    // A tick under way arms the timer itself when it ends.
+    if (m_bInSendTick || !CanSendChunk())
+        return;
+    const auto due = m_sendSchedule.Next(true, SendSchedule::Clock::now());
+    if (!m_sendTimer.IsActive() || due < m_sendTimer.Due())
+        m_sendTimer.StartAt(due);
+}
+
+void CKorvoDlg::OnTimer(int nIDEvent)
+{
+    if (nIDEvent != SEND_TIMER_ID)
+        return;
+    // Stopped for the length of the tick, so a message box opened by the
+    // chunk cannot bring another tick into this one.
+    m_sendSchedule.TickStarted(m_sendTimer.Due());
+    KillSendTimer();
+    m_bInSendTick = true;
+    if (CanSendChunk())
+        SendChunk();
+    m_bInSendTick = false;
+    SetSendTimer();
+}
+
+void CKorvoDlg::SendChunk()
+{
+    const int mode = m_comboMode->currentIndex();
+    const int n = std::min(m_nSendTotal - m_nSendCount, static_cast<int>(SEND_CHUNK_SIZE));
+    if (m_nSendCount == 0)
+        m_pSendDlg->OnSendNotify(SEND_BEGIN, 0);
+
+    // Read from the pane as it is now: bytes edited since SEND go out edited,
+    // and bytes cut off by a shorter length go out as zeros.
+    const std::uint8_t* chunk = m_hexSend->m_pData + m_nSendCount;
+    int r;
+    if (mode == MODE_UDP) {
+        m_strRemoteIP = TrimRemoteAddress(m_strRemoteIP);
+        AddrInfoPtr remote;
+        if (const int code = Resolve(UdpSendRequest(m_strRemoteIP, m_nRemotePort), remote)) {
+            // Reported once: the transfer pauses, so the user can press Start
+            // to try again instead of meeting one message box after another.
+            m_bSendPaused = 1;
+            m_pSendDlg->ShowPaused();
+            if (!m_pSendDlg->isVisible())
+                ShowSendDlg();
+            ShowSystemError(code);
+            return;
+        }
+        r = m_sock.SendTo(chunk, n, remote->ai_addr, remote->ai_addrlen);
+    } else {
+        r = m_sock.Send(chunk, n);
+    }
+
+    if (r < 0) {
+        const int error = errno;
+        if (error == CAsyncSocket::SOCK_WOULDBLOCK) {
+            // The same bytes go again once the socket has room.
+            m_bSendBlocked = 1;
+            return;
+        }
+        m_nState = STATE_READY;
+        m_sock.Close();
+        // Ready means no socket is open: a listener left behind would hold
+        // the port.
+        m_sockListen.Close();
+        ShowSystemError(error);
+        UpdateControls();
+        return;
+    }
+    if (r > 0) {
+        m_nSendCount += r;
+        m_pSendDlg->OnSendNotify(SEND_PROGRESS, m_nSendCount);
+        if (m_nSendCount == m_nSendTotal)
+            m_pSendDlg->OnSendNotify(SEND_DONE, 0);
+    }
+}
+
+void CKorvoDlg::OnSocketSend(CLumSock*, int error)
+{
+    if (error != 0)
+        return;
+    m_bSendBlocked = 0;
+    WakeSendTimer();
+}
+
+int CKorvoDlg::OnSendNotify(int code, int)
+{
+    switch (code) {
+    case SEND_CANCEL:
+    case SEND_PAUSE:
+        m_bSendPaused = 1;
+        break;
+    case SEND_RESUME:
+        m_bSendPaused = 0;
+        WakeSendTimer();
+        break;
+    case SEND_RESTART:
+        m_nSendTotal = m_hexSend->m_nLength;
+        m_nSendCount = 0;
+        m_pSendDlg->StartSend(m_nSendTotal);
+        m_bSendPaused = 0;
+        WakeSendTimer();
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+void CKorvoDlg::OnDeltaposDataLength(int iDelta)
+{
+    if (m_nDataLength != 0)
+        m_nDataLength -= static_cast<unsigned>(iDelta); // wraps, as unsigned numbers do
+    else if (iDelta < 0)
+        m_nDataLength = 1;
+    // The step works on the stored number: text typed and not yet taken over
+    // is written over, as every other write of the fields does.
+    UpdateData(false);
 }

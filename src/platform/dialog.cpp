@@ -117,7 +117,8 @@ void CDialog::BuildControls()
     QButtonGroup* radioGroup = nullptr;
     for (const ControlTemplate& c : m_template.controls) {
         QWidget* w = nullptr;
-        if (c.kind == ControlKind::RichEdit || c.kind == ControlKind::Custom)
+        if (c.kind == ControlKind::RichEdit || c.kind == ControlKind::Custom ||
+            c.kind == ControlKind::Progress)
             w = CreateControl(c, this);
         if (!w)
             w = CreateStandardControl(c);
@@ -167,6 +168,8 @@ QWidget* CDialog::CreateStandardControl(const ControlTemplate& c)
     case ControlKind::Static: {
         auto* label = new QLabel(text, this);
         label->setTextFormat(Qt::PlainText);
+        if (c.style & CS_BORDER)
+            label->setFrameStyle(QFrame::Box | QFrame::Plain);
         label->setAlignment((c.style & CS_RIGHT ? Qt::AlignRight : c.style & CS_CENTER ? Qt::AlignHCenter
                                                                                          : Qt::AlignLeft) |
                             Qt::AlignTop);

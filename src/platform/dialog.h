@@ -78,7 +78,7 @@ protected:
     virtual void DoDataExchange(CDataExchange* pDX);
     virtual void OnOK();
     virtual void OnCancel();
-    // Creates the widget of a RichEdit or Custom control; nullptr for the default.
+    // Creates the widget of a RichEdit, Progress or Custom control; nullptr for the default.
     virtual QWidget* CreateControl(const ControlTemplate& control, QWidget* parent);
 
     // Message map: handlers by control id and notification code.

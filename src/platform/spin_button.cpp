@@ -1,21 +1,59 @@
 #include "platform/spin_button.h"
 
+#include "platform/spin_button_accessible.h"
+
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyleOptionSpinBox>
 
-CSpinButtonCtrl::CSpinButtonCtrl(QWidget* parent) : QWidget(parent)
+namespace {
+
+// A held arrow repeats after a pause, then steadily.
+constexpr int kRepeatDelayMs = 400;
+constexpr int kRepeatIntervalMs = 100;
+
+} // namespace
+
+int SpinAcceleratedStep(std::chrono::milliseconds held)
 {
-    setFocusPolicy(Qt::StrongFocus);
-    m_repeat.setInterval(100);
-    connect(&m_repeat, &QTimer::timeout, this, &CSpinButtonCtrl::Step);
+    using namespace std::chrono_literals;
+    if (held >= 5s)
+        return 20;
+    if (held >= 2s)
+        return 5;
+    return 1;
 }
 
-void CSpinButtonCtrl::Step()
+CSpinButtonCtrl::CSpinButtonCtrl(QWidget* parent) : QWidget(parent)
 {
-    if (m_nPressed != 0)
-        emit deltaPos(m_nPressed);
+    InstallSpinButtonAccessibility();
+    setFocusPolicy(Qt::StrongFocus);
+    m_repeat.setSingleShot(true);
+    connect(&m_repeat, &QTimer::timeout, this, &CSpinButtonCtrl::OnRepeat);
+}
+
+void CSpinButtonCtrl::Step(int direction)
+{
+    const int step = m_held.isValid() ? SpinAcceleratedStep(std::chrono::milliseconds(m_held.elapsed())) : 1;
+    emit deltaPos(direction * step);
+}
+
+void CSpinButtonCtrl::OnRepeat()
+{
+    if (m_nPressed == 0)
+        return;
+    Step(m_nPressed);
+    m_repeat.start(kRepeatIntervalMs);
+}
+
+void CSpinButtonCtrl::Release()
+{
+    m_nPressed = 0;
+    m_nKeyHeld = 0;
+    m_held.invalidate();
+    m_repeat.stop();
+    update();
 }
 
 void CSpinButtonCtrl::paintEvent(QPaintEvent*)
@@ -35,7 +73,8 @@ void CSpinButtonCtrl::paintEvent(QPaintEvent*)
         QStyleOption arrow;
         arrow.initFrom(this);
         arrow.rect = halves[i].adjusted(1, 1, -1, -1);
-        style()->drawPrimitive(i == 0 ? QStyle::PE_IndicatorArrowUp : QStyle::PE_IndicatorArrowDown, &arrow, &p, this);
+        style()->drawPrimitive(i == 0 ? QStyle::PE_IndicatorArrowUp : QStyle::PE_IndicatorArrowDown, &arrow,
+                               &p, this);
     }
 }
 
@@ -44,24 +83,53 @@ void CSpinButtonCtrl::mousePressEvent(QMouseEvent* event)
     if (event->button() != Qt::LeftButton || !isEnabled())
         return;
     m_nPressed = event->position().y() < height() / 2.0 ? -1 : +1;
+    m_held.start();
     update();
-    Step();
-    m_repeat.start(400);
+    Step(m_nPressed);
+    m_repeat.start(kRepeatDelayMs);
 }
 
-void CSpinButtonCtrl::mouseReleaseEvent(QMouseEvent*)
+void CSpinButtonCtrl::mouseReleaseEvent(QMouseEvent* event)
 {
-    m_nPressed = 0;
-    m_repeat.stop();
-    update();
+    if (event->button() == Qt::LeftButton)
+        Release();
 }
 
 void CSpinButtonCtrl::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == Qt::Key_Up)
-        emit deltaPos(-1);
-    else if (event->key() == Qt::Key_Down)
-        emit deltaPos(+1);
-    else
+    const int direction = event->key() == Qt::Key_Up ? -1 : event->key() == Qt::Key_Down ? +1 : 0;
+    if (direction == 0) {
         QWidget::keyPressEvent(event);
+        return;
+    }
+    // The keyboard's own repeat paces a held key; the hold makes the steps larger.
+    if (!event->isAutoRepeat() || m_nKeyHeld != direction) {
+        m_nKeyHeld = direction;
+        m_held.start();
+    }
+    Step(direction);
+}
+
+void CSpinButtonCtrl::keyReleaseEvent(QKeyEvent* event)
+{
+    if (!event->isAutoRepeat() && (event->key() == Qt::Key_Up || event->key() == Qt::Key_Down)) {
+        m_nKeyHeld = 0;
+        if (m_nPressed == 0)
+            m_held.invalidate();
+    }
+    QWidget::keyReleaseEvent(event);
+}
+
+void CSpinButtonCtrl::focusOutEvent(QFocusEvent* event)
+{
+    m_nKeyHeld = 0;
+    QWidget::focusOutEvent(event);
+}
+
+void CSpinButtonCtrl::changeEvent(QEvent* event)
+{
+    // A disabled control lets go of a held arrow.
+    if (event->type() == QEvent::EnabledChange && !isEnabled())
+        Release();
+    QWidget::changeEvent(event);
 }

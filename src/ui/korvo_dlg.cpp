@@ -8,6 +8,7 @@
 #include "platform/program_icon.h"
 #include "platform/spin_button.h"
 #include "platform/strings.h"
+#include "progress/send_dlg.h"
 #include "ui/about_dlg.h"
 
 #include <QCheckBox>
@@ -134,6 +135,8 @@ bool CKorvoDlg::OnInitDialog()
 
     // Enter in the data-length field applies the length.
     GetDlgItem(IDC_EDIT_DATA_LENGTH)->installEventFilter(this);
+
+    StartSendPath();
     return true;
 }
 

@@ -4,7 +4,9 @@
 // other window for its lifetime. The handlers of each feature are defined in
 // that feature's folder; this file declares them all in one place.
 #include "net/lum_sock.h"
+#include "panes/send_schedule.h"
 #include "platform/dialog.h"
+#include "platform/tick_timer.h"
 #include "resource.h"
 
 #include <QFont>
@@ -16,6 +18,7 @@
 #include <optional>
 
 class CHexEdit;
+class CSendDlg;
 class CSpinButtonCtrl;
 class QComboBox;
 class QCheckBox;
@@ -39,6 +42,12 @@ enum SessionState : int {
     STATE_UDP_OPEN = 4,
     STATE_PEER_CONNECTED = 6,
     STATE_PEER_CLOSED = 7,
+};
+
+// The send timer, and the most a tick sends.
+enum : int {
+    SEND_TIMER_ID = 1111,
+    SEND_CHUNK_SIZE = 512,
 };
 
 class CKorvoDlg : public CDialog {
@@ -90,7 +99,17 @@ public:
     void OnSetfocusRicheditRecv();
 
     // Send path (panes/send_path.cpp)
+    // Creates the hidden progress window and starts the send timer.
+    void StartSendPath();
+    void OnButtonSend();
+    void OnTimer(int nIDEvent);
+    void SendChunk();
     void OnSocketSend(CLumSock* socket, int error);
+    // Commands from the progress window (SEND_CANCEL to SEND_RESTART).
+    Q_INVOKABLE int OnSendNotify(int code, int value);
+    void ShowSendDlg();
+    // iDelta: the change the spin proposes (up -1, down +1, more when held).
+    void OnDeltaposDataLength(int iDelta);
 
     // Bound controls
     QComboBox* m_comboMode = nullptr;
@@ -133,6 +152,13 @@ public:
     std::int64_t m_nRecvTotal = 0;
     QString m_strPeer;
 
+    // Send path: the transfer's length and progress, and two flags (0 or 1).
+    int m_bSendBlocked = 0;
+    int m_nSendTotal = 0;
+    int m_nSendCount = 0;
+    int m_bSendPaused = 0;
+    std::unique_ptr<CSendDlg> m_pSendDlg;
+
 protected:
     bool OnInitDialog() override;
     void DoDataExchange(CDataExchange* pDX) override;
@@ -144,6 +170,16 @@ protected:
 
 private:
     void SetCaptions();
+    // The send timer: stopped while a tick runs, then armed for the next tick
+    // of the schedule; Wake brings an idle timer forward.
+    void KillSendTimer();
+    void SetSendTimer();
+    void WakeSendTimer();
+    bool CanSendChunk() const;
     void SetAccessibleNames();
     void ShowWindowMenu(const QPoint& globalPos);
+
+    CTickTimer m_sendTimer{[this] { OnTimer(SEND_TIMER_ID); }};
+    SendSchedule m_sendSchedule;
+    bool m_bInSendTick = false;
 };
