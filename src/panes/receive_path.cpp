@@ -14,6 +14,16 @@ namespace {
 
 constexpr int kBlockSize = 4096;
 
+// Writes the counter alone. A full write-back would replace what the user is
+// typing into the other fields, many times a second while data arrives.
+void ShowReceiveCount(CKorvoDlg& dlg)
+{
+    dlg.SetDlgItemText(IDC_STATIC_RECV_COUNT, dlg.m_strRecvCount);
+    // The counter is read out by its number as it changes.
+    if (QWidget* counter = dlg.GetDlgItem(IDC_STATIC_RECV_COUNT))
+        counter->setAccessibleName(dlg.m_strRecvCount);
+}
+
 } // namespace
 
 void CKorvoDlg::SetReceiveCount(std::int64_t total)
@@ -38,7 +48,8 @@ void CKorvoDlg::OnSocketReceive(CLumSock* socket, int nErrorCode)
         socklen_t fromLength = sizeof from;
         // MSG_TRUNC makes a datagram longer than the block show its real length
         // instead of arriving cut short.
-        n = socket->ReceiveFrom(block, kBlockSize, reinterpret_cast<sockaddr*>(&from), &fromLength, MSG_TRUNC);
+        n = socket->ReceiveFrom(block, kBlockSize, reinterpret_cast<sockaddr*>(&from), &fromLength,
+                                MSG_TRUNC);
         if (n > kBlockSize) {
             errno = EMSGSIZE;
             n = -1;
@@ -57,5 +68,6 @@ void CKorvoDlg::OnSocketReceive(CLumSock* socket, int nErrorCode)
     }
     m_hexRecv->AppendData(n, block);
     m_nRecvTotal += n;
-    SetReceiveCount(m_nRecvTotal);
+    m_strRecvCount = QString::number(m_nRecvTotal);
+    ShowReceiveCount(*this);
 }
