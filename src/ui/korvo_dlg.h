@@ -123,6 +123,8 @@ public:
     CLumSock m_sockListen;
     SessionState m_nState = STATE_READY;
     bool m_bTelnetActive = false;
+    // The accept failure last shown, so that a repeated one is shown once.
+    int m_nAcceptErrorShown = 0;
 
     QIcon m_hIcon;
     QString m_strTitle;
