@@ -11,6 +11,7 @@
 #include <QIcon>
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -22,6 +23,7 @@ class QCheckBox;
 class QLineEdit;
 class QPushButton;
 class QLabel;
+class QTimer;
 
 // Connection modes: the index of the mode combo box's item.
 enum SessionMode : int {
@@ -41,7 +43,8 @@ enum SessionState : int {
     STATE_PEER_CLOSED = 7,
 };
 
-class CKorvoDlg : public CDialog {
+class CKorvoDlg : public CDialog
+{
     Q_OBJECT
 
 public:
@@ -133,6 +136,9 @@ public:
 
     // Receive path; counted in 64 bits so a long session never wraps.
     std::int64_t m_nRecvTotal = 0;
+    // The counter is written at most about sixty times a second.
+    QTimer* m_pRecvCountTimer = nullptr;
+    std::chrono::steady_clock::time_point m_tRecvCountShown;
     QString m_strPeer;
 
 protected:
