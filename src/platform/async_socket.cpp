@@ -42,16 +42,17 @@ bool HasPeer(int fd)
     return getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) == 0;
 }
 
-// Readable now: data, a datagram, an end or an error. Unlike a peek this
-// leaves a pending error for the handler's read to report.
-bool ReadableNow(int fd)
+// What the socket would report now, without waiting. Unlike a read or a peek
+// this takes no lock on the socket and leaves a pending error for the
+// handler's read to report.
+short PollNow(int fd, short events)
 {
-    pollfd p{fd, POLLIN, 0};
+    pollfd p{fd, events, 0};
     int n;
     do
         n = ::poll(&p, 1, 0);
     while (n < 0 && errno == EINTR);
-    return n == 1 && p.revents != 0;
+    return n == 1 ? p.revents : 0;
 }
 
 // Accept failures that leave the connection pending until resources return.
@@ -369,11 +370,18 @@ void CAsyncSocket::ReceiveRun()
         if (delivered > 0 && (delivered == kReceiveRunEvents || std::chrono::steady_clock::now() >= deadline))
             break;
         if (m_role == Role::StreamConnected) {
+            const short ready = PollNow(m_hSocket, POLLIN | POLLRDHUP);
+            if (ready == 0)
+                break;
+            // Only data is waiting: no need to look closer.
             char byte;
-            ssize_t n;
-            do
-                n = ::recv(m_hSocket, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-            while (n < 0 && errno == EINTR);
+            ssize_t n = 1;
+            if (ready != POLLIN) {
+                // The peer's end or an error, perhaps behind data still unread.
+                do
+                    n = ::recv(m_hSocket, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+                while (n < 0 && errno == EINTR);
+            }
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
                 break;
             if (n <= 0) {
@@ -385,7 +393,7 @@ void CAsyncSocket::ReceiveRun()
                 Deliver(Event::Close, error);
                 return;
             }
-        } else if (delivered > 0 && !ReadableNow(m_hSocket)) {
+        } else if (delivered > 0 && PollNow(m_hSocket, POLLIN) == 0) {
             break;
         }
         m_bReadHeld = true;
