@@ -167,15 +167,19 @@ double ClickFromOutside(QPushButton* button, const std::function<bool()>& done)
     Clock::time_point acted{};
     // Connected after the dialog's own handler, so this runs once that returned.
     const auto connection = QObject::connect(button, &QPushButton::clicked, [&] { acted = Clock::now(); });
+    // Made here: the first mouse event makes the pointing device, an object
+    // of this thread.
     const QPointF at(button->width() / 2.0, button->height() / 2.0);
     const QPointF global = button->mapToGlobal(at);
+    auto* press =
+        new QMouseEvent(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    auto* release =
+        new QMouseEvent(QEvent::MouseButtonRelease, at, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
     std::thread user([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(7));
         posted = Clock::now();
-        QCoreApplication::postEvent(button, new QMouseEvent(QEvent::MouseButtonPress, at, global,
-                                                            Qt::LeftButton, Qt::LeftButton, Qt::NoModifier));
-        QCoreApplication::postEvent(button, new QMouseEvent(QEvent::MouseButtonRelease, at, global,
-                                                            Qt::LeftButton, Qt::NoButton, Qt::NoModifier));
+        QCoreApplication::postEvent(button, press);
+        QCoreApplication::postEvent(button, release);
         isPosted = true;
     });
     while (!isPosted || acted == Clock::time_point{})
