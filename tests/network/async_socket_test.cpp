@@ -538,7 +538,6 @@ TEST(AsyncSocket, HandlerThatClosesReopensOrDestroysEndsTheRun)
                 s.Close();
                 ASSERT_TRUE(s.Create(0, SOCK_DGRAM));
             } else {
-                s.handler = nullptr;
                 deleted = true;
                 delete &s;
             }

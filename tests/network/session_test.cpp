@@ -295,6 +295,10 @@ TEST_F(Session, PeersResetBeforeAcceptDoNotJamTheServer)
 // it was answered (or, while a peer was served, a silent busy loop).
 TEST_F(Session, AcceptShortOfDescriptorsReportsOnceAndServesLater)
 {
+#if defined(__SANITIZE_ADDRESS__)
+    // The undefined-behaviour checker's type checks open pipes of their own.
+    GTEST_SKIP() << "needs descriptors the sanitizers' checks would lack";
+#endif
     SetMode(MODE_TCP_SERVER);
     const unsigned short port = FreePort();
     SetFields(QStringLiteral("127.0.0.1"), 1470, port);
