@@ -464,7 +464,10 @@ TEST(AsyncSocket, ReceiveEventsComeInBoundedRunsWhileDataRemains)
     ASSERT_EQ(1000, ::send(c.peer.get(), small.data(), small.size(), 0));
     ASSERT_TRUE(WaitUntil([&] { return received.size() == 1000; }));
     DrainEvents(20);
-    EXPECT_EQ(std::vector<int>{10}, Runs(turnOfEvent));
+    EXPECT_EQ(10u, turnOfEvent.size());
+    // One run; a machine busy enough to hold the thread past the time bound
+    // may split it once.
+    EXPECT_LE(Runs(turnOfEvent).size(), 2u);
 
     // More than one run holds: the bound ends each run, the loop turns in
     // between, and nothing is lost.
