@@ -1,36 +1,51 @@
-// Receive throughput into the shown receive pane, once the pane is full.
+// Receive throughput and responsiveness of the real main dialog.
 //
-// A loopback peer sends as fast as it can, first into `socat - > /dev/null`
-// (what the peer and the loopback can do), then into the real main dialog
-// in TCP client mode on the offscreen platform. Prints both rates, checks the
-// counter and samples resident memory along the way.
+// 1. TCP: a loopback peer sends as fast as it can, first into
+//    `socat - > /dev/null` (what the peer and the loopback can do), then into
+//    the shown receive pane in TCP client mode. Prints both rates measured
+//    once the pane is full, checks the counter, samples resident memory.
+// 2. UDP: a peer sends 1,400-byte datagrams as fast as it can for a few
+//    seconds; prints datagrams per second sent, received and counted.
+// 3. An endless TCP flood: how often the pane and the counter repaint, and
+//    how long a click on CLEAR, then on Disconnect, takes to act.
 //
-// Usage: harness_receive [MiB to receive, default 1024]
+// Runs on the display given in DISPLAY (xcb), else offscreen, with the
+// accessibility bridge off:
+//     xvfb-run -a build/bin/harness_receive [MiB, default 1024] [tcp|udp|flood]
+//     build/bin/harness_receive [MiB] [part]                  (offscreen)
 #include "panes/hex_edit.h"
 #include "platform/message_box.h"
 #include "ui/korvo_dlg.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
-#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
 #include <QProcess>
+#include <QPushButton>
+#include <QTimer>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
 constexpr std::int64_t kMiB = 1024 * 1024;
+constexpr int kDatagram = 1400;
 
 long ResidentKiB()
 {
@@ -43,9 +58,24 @@ long ResidentKiB()
     return -1;
 }
 
+double MsSince(Clock::time_point start, Clock::time_point end)
+{
+    return std::chrono::duration<double, std::milli>(end - start).count();
+}
+
+// Runs the event loop as the program does, sleeping when there is nothing to do.
+void RunEventsFor(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
 // Listens on a free loopback port; the thread sends `total` bytes to the first
-// client as fast as it can, then closes.
-class Peer {
+// client as fast as it can (until the client goes, for an endless flood),
+// then closes.
+class Peer
+{
 public:
     explicit Peer(std::int64_t total) : m_total(total)
     {
@@ -75,10 +105,10 @@ private:
         std::vector<unsigned char> block(64 * 1024);
         for (std::size_t i = 0; i < block.size(); ++i)
             block[i] = static_cast<unsigned char>(i * 13);
-        const auto start = std::chrono::steady_clock::now();
+        const auto start = Clock::now();
         std::int64_t sent = 0;
         while (sent < m_total) {
-            const std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(block.size(), m_total - sent));
+            const auto want = static_cast<std::size_t>(std::min<std::int64_t>(block.size(), m_total - sent));
             const ssize_t n = ::send(fd, block.data(), want, MSG_NOSIGNAL);
             if (n <= 0)
                 break;
@@ -88,7 +118,7 @@ private:
         char sink[256];
         while (::recv(fd, sink, sizeof sink, 0) > 0) {
         }
-        m_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        m_seconds = std::chrono::duration<double>(Clock::now() - start).count();
         ::close(fd);
     }
 
@@ -104,45 +134,105 @@ double SocatBaseline(std::int64_t total)
     Peer peer(total);
     QProcess socat;
     socat.setStandardOutputFile(QStringLiteral("/dev/null"));
-    socat.start(QStringLiteral("socat"), {QStringLiteral("-u"), QStringLiteral("TCP4:127.0.0.1:%1").arg(peer.Port()),
-                                          QStringLiteral("-")});
+    socat.start(
+        QStringLiteral("socat"),
+        {QStringLiteral("-u"), QStringLiteral("TCP4:127.0.0.1:%1").arg(peer.Port()), QStringLiteral("-")});
     socat.waitForFinished(600000);
     return peer.Seconds();
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+// Counts the paint events of the widgets it watches.
+class PaintCounter : public QObject
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    const std::int64_t total = (argc > 1 ? std::atoll(argv[1]) : 1024) * kMiB;
-    std::printf("receiving %lld MiB\n", static_cast<long long>(total / kMiB));
+public:
+    int count = 0;
 
-    const double socatSeconds = SocatBaseline(total);
-    std::printf("socat - > /dev/null : %8.1f MB/s\n", total / socatSeconds / 1e6);
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++count;
+        return false;
+    }
+};
 
-    int messages = 0;
-    SetMessageBoxHook([&](const MessageBoxRequest& r) {
-        ++messages;
-        std::fprintf(stderr, "message: %s\n", qPrintable(r.text));
-        return IDOK;
+// Clicks a button the way input arrives: the press and release are queued
+// from another thread while the GUI thread runs its loop. Returns the
+// milliseconds from the click until the button's handler has run; `done`
+// confirms that the click took effect.
+double ClickFromOutside(QPushButton* button, const std::function<bool()>& done)
+{
+    std::atomic<bool> isPosted{false};
+    Clock::time_point posted{};
+    Clock::time_point acted{};
+    // Connected after the dialog's own handler, so this runs once that returned.
+    const auto connection = QObject::connect(button, &QPushButton::clicked, [&] { acted = Clock::now(); });
+    // Made here: the first mouse event makes the pointing device, an object
+    // of this thread.
+    const QPointF at(button->width() / 2.0, button->height() / 2.0);
+    const QPointF global = button->mapToGlobal(at);
+    auto* press =
+        new QMouseEvent(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    auto* release =
+        new QMouseEvent(QEvent::MouseButtonRelease, at, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    std::thread user([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(7));
+        posted = Clock::now();
+        QCoreApplication::postEvent(button, press);
+        QCoreApplication::postEvent(button, release);
+        isPosted = true;
     });
+    while (!isPosted || acted == Clock::time_point{})
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    user.join();
+    QObject::disconnect(connection);
+    if (!done())
+        std::printf("the click on %s did not take effect\n", qPrintable(button->text()));
+    return MsSince(posted, acted);
+}
+
+void ShowAndWaitForPaint(CKorvoDlg& dlg)
+{
+    PaintCounter painted;
+    dlg.installEventFilter(&painted);
+    dlg.show();
+    QElapsedTimer clock;
+    clock.start();
+    while (painted.count == 0 && clock.elapsed() < 5000)
+        RunEventsFor(5);
+    dlg.removeEventFilter(&painted);
+}
+
+void Connect(CKorvoDlg& dlg, int mode, unsigned short remotePort, unsigned short localPort)
+{
+    dlg.m_comboMode->setCurrentIndex(mode);
+    dlg.SendCommand(IDC_COMBO_MODE, CBN_SELCHANGE);
+    dlg.SetDlgItemText(IDC_EDIT_REMOTE_IP, QStringLiteral("127.0.0.1"));
+    dlg.SetDlgItemText(IDC_EDIT_REMOTE_PORT, QString::number(remotePort));
+    dlg.SetDlgItemText(IDC_EDIT_LOCAL_PORT, QString::number(localPort));
+    dlg.SendCommand(IDC_BUTTON_CONNECT);
+}
+
+bool TcpThroughput(std::int64_t total, const int& messages)
+{
+    const double socatRate = total / SocatBaseline(total) / 1e6;
+    std::printf("socat - > /dev/null : %8.1f MB/s\n", socatRate);
+
     Peer peer(total);
     CKorvoDlg dlg;
     dlg.Create();
-    dlg.show();
-    dlg.SetDlgItemText(IDC_EDIT_REMOTE_IP, QStringLiteral("127.0.0.1"));
-    dlg.SetDlgItemText(IDC_EDIT_REMOTE_PORT, QString::number(peer.Port()));
-    dlg.SendCommand(IDC_BUTTON_CONNECT);
+    ShowAndWaitForPaint(dlg);
+    Connect(dlg, MODE_TCP_CLIENT, peer.Port(), 1470);
 
     QElapsedTimer clock;
     bool full = false;
     std::int64_t fullAt = 0;
     long rssFull = 0, rssMax = 0;
     std::int64_t nextSample = 0;
-    while (dlg.m_nRecvTotal < total && messages == 0) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    // Looks at the count every few milliseconds while the loop runs freely.
+    QEventLoop loop;
+    QTimer sampler;
+    QObject::connect(&sampler, &QTimer::timeout, [&] {
         if (!full && dlg.m_nRecvTotal >= PANE_CAPACITY) {
             full = true;
             fullAt = dlg.m_nRecvTotal;
@@ -154,17 +244,153 @@ int main(int argc, char** argv)
             rssMax = std::max(rssMax, ResidentKiB());
             nextSample += 64 * kMiB;
         }
-        if (dlg.m_nState == STATE_READY && dlg.m_nRecvTotal < total)
-            break;
-    }
+        if (dlg.m_nRecvTotal >= total || messages != 0 || dlg.m_nState == STATE_READY)
+            loop.quit();
+    });
+    sampler.start(5);
+    loop.exec();
     const double seconds = clock.nsecsElapsed() / 1e9;
-    const bool exact = dlg.GetDlgItemText(IDC_STATIC_RECV_COUNT) == QString::number(total) && dlg.m_nRecvTotal == total;
-    std::printf("Korvo receive pane  : %8.1f MB/s (after the pane filled; %lld bytes in %.2f s)\n",
-                (dlg.m_nRecvTotal - fullAt) / seconds / 1e6, static_cast<long long>(dlg.m_nRecvTotal - fullAt),
-                seconds);
+    // The counter's text may trail the total by one turn of the loop.
+    RunEventsFor(50);
+    const double rate = (dlg.m_nRecvTotal - fullAt) / seconds / 1e6;
+    const bool exact =
+        dlg.GetDlgItemText(IDC_STATIC_RECV_COUNT) == QString::number(total) && dlg.m_nRecvTotal == total;
+    std::printf(
+        "Korvo receive pane  : %8.1f MB/s = %.0f %% of socat (after the pane filled; %lld bytes in %.2f s)\n",
+        rate, 100 * rate / socatRate, static_cast<long long>(dlg.m_nRecvTotal - fullAt), seconds);
     std::printf("counter             : %s (%s)\n", qPrintable(dlg.GetDlgItemText(IDC_STATIC_RECV_COUNT)),
                 exact ? "exact" : "WRONG");
     std::printf("resident memory     : %ld KiB when full, %ld KiB at most afterwards\n", rssFull, rssMax);
     dlg.SendCommand(IDC_BUTTON_CLOSE);
-    return exact && messages == 0 ? 0 : 1;
+    return exact;
+}
+
+// The port of a bound UDP socket on loopback that is closed again.
+unsigned short FreeUdpPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t length = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+bool UdpRate(int seconds)
+{
+    CKorvoDlg dlg;
+    dlg.Create();
+    ShowAndWaitForPaint(dlg);
+    const unsigned short port = FreeUdpPort();
+    Connect(dlg, MODE_UDP, port, port);
+    if (dlg.m_nState != STATE_UDP_OPEN)
+        return false;
+    PaintCounter paints;
+    dlg.m_hexRecv->viewport()->installEventFilter(&paints);
+
+    std::atomic<bool> stop{false};
+    std::atomic<std::int64_t> sent{0};
+    std::thread sender([&] {
+        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        to.sin_port = htons(port);
+        char datagram[kDatagram] = {};
+        while (!stop) {
+            if (::sendto(fd, datagram, sizeof datagram, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) ==
+                kDatagram)
+                ++sent;
+        }
+        ::close(fd);
+    });
+    RunEventsFor(seconds * 1000);
+    const std::int64_t sentInTime = sent;
+    const std::int64_t countedInTime = dlg.m_nRecvTotal / kDatagram;
+    const int paintsInTime = paints.count;
+    const double disconnectMs = ClickFromOutside(dlg.m_btnClose, [&] { return dlg.m_nState == STATE_READY; });
+    stop = true;
+    sender.join();
+    RunEventsFor(100);
+    const bool whole = dlg.m_nRecvTotal % kDatagram == 0 &&
+                       dlg.GetDlgItemText(IDC_STATIC_RECV_COUNT) == QString::number(dlg.m_nRecvTotal);
+    std::printf("UDP 1,400-byte datagrams: %.0f/s sent, %.0f/s received and counted (%.1f %% of those sent; "
+                "counter %s); pane repainted %.0f/s\n",
+                double(sentInTime) / seconds, double(countedInTime) / seconds,
+                100.0 * countedInTime / std::max<std::int64_t>(sentInTime, 1), whole ? "exact" : "WRONG",
+                double(paintsInTime) / seconds);
+    std::printf("UDP Disconnect in flood: %.1f ms from the click to Ready\n", disconnectMs);
+    return whole && disconnectMs <= 250;
+}
+
+bool Responsiveness()
+{
+    Peer peer(INT64_MAX);
+    CKorvoDlg dlg;
+    dlg.Create();
+    ShowAndWaitForPaint(dlg);
+    PaintCounter panePaints, counterPaints;
+    dlg.m_hexRecv->viewport()->installEventFilter(&panePaints);
+    dlg.GetDlgItem(IDC_STATIC_RECV_COUNT)->installEventFilter(&counterPaints);
+    Connect(dlg, MODE_TCP_CLIENT, peer.Port(), 1470);
+
+    RunEventsFor(1000);
+    const std::int64_t startBytes = dlg.m_nRecvTotal;
+    const int startPane = panePaints.count, startCounter = counterPaints.count;
+    constexpr int kFloodMs = 3000;
+    RunEventsFor(kFloodMs);
+    std::printf("endless flood       : %.0f MB/s; pane repainted %.0f/s, counter %.0f/s\n",
+                (dlg.m_nRecvTotal - startBytes) / (kFloodMs / 1e3) / 1e6,
+                (panePaints.count - startPane) / (kFloodMs / 1e3),
+                (counterPaints.count - startCounter) / (kFloodMs / 1e3));
+
+    double clearWorst = 0, clearSum = 0;
+    constexpr int kClicks = 10;
+    for (int i = 0; i < kClicks; ++i) {
+        RunEventsFor(97);
+        // Cleared: the count starts again from zero.
+        const std::int64_t before = dlg.m_nRecvTotal;
+        const double ms = ClickFromOutside(dlg.m_btnClear, [&] { return dlg.m_nRecvTotal < before; });
+        clearWorst = std::max(clearWorst, ms);
+        clearSum += ms;
+    }
+    std::printf("CLEAR during flood  : %.1f ms on average from the click, %.1f ms at worst (%d clicks)\n",
+                clearSum / kClicks, clearWorst, kClicks);
+
+    RunEventsFor(200);
+    const double disconnectMs = ClickFromOutside(dlg.m_btnClose, [&] { return dlg.m_nState == STATE_READY; });
+    std::printf("Disconnect in flood : %.1f ms from the click to Ready\n", disconnectMs);
+    return clearWorst <= 250 && disconnectMs <= 250;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // As a user without assistive technology runs it.
+    qunsetenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON");
+    qputenv("NO_AT_BRIDGE", "1");
+    QApplication app(argc, argv);
+    const std::int64_t total = (argc > 1 ? std::atoll(argv[1]) : 1024) * kMiB;
+    std::printf("platform %s; receiving %lld MiB\n", qPrintable(QGuiApplication::platformName()),
+                static_cast<long long>(total / kMiB));
+
+    int messages = 0;
+    SetMessageBoxHook([&](const MessageBoxRequest& r) {
+        ++messages;
+        std::fprintf(stderr, "message: %s\n", qPrintable(r.text));
+        return IDOK;
+    });
+    // A second argument picks one part: tcp, udp or flood.
+    const QString only = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
+    const auto wanted = [&](const char* part) { return only.isEmpty() || only == QLatin1String(part); };
+    const bool tcp = !wanted("tcp") || TcpThroughput(total, messages);
+    const bool udp = !wanted("udp") || UdpRate(3);
+    const bool responsive = !wanted("flood") || Responsiveness();
+    return tcp && udp && responsive && messages == 0 ? 0 : 1;
 }

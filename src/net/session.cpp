@@ -328,9 +328,15 @@ void CKorvoDlg::OnSocketAccept(CLumSock*, int error)
     sockaddr_storage peer{};
     socklen_t length = sizeof peer;
     if (!m_sockListen.Accept(m_sock, reinterpret_cast<sockaddr*>(&peer), &length)) {
-        ShowSystemError(errno);
+        // Short of descriptors the listener retries every little while; the
+        // same failure again is not shown again.
+        const int error = errno;
+        if (error != m_nAcceptErrorShown)
+            ShowSystemError(error);
+        m_nAcceptErrorShown = error;
         return;
     }
+    m_nAcceptErrorShown = 0;
     m_nState = STATE_PEER_CONNECTED;
     if (const auto text = FormatPeerEndpoint(reinterpret_cast<const sockaddr*>(&peer)))
         m_strPeer = *text;

@@ -6,6 +6,7 @@
 #include "ui/korvo_dlg.h"
 
 #include <QComboBox>
+#include <QTimer>
 
 #include <cerrno>
 #include <sys/socket.h>
@@ -13,6 +14,39 @@
 namespace {
 
 constexpr int kBlockSize = 4096;
+// About sixty updates a second, as the pane repaints: setting the label's text
+// for every block would cost a third of the time a flood takes.
+constexpr std::chrono::milliseconds kCountInterval{16};
+
+// Writes the counter alone. A full write-back would replace what the user is
+// typing into the other fields, many times a second while data arrives.
+void ShowReceiveCount(CKorvoDlg& dlg)
+{
+    dlg.m_tRecvCountShown = std::chrono::steady_clock::now();
+    dlg.m_strRecvCount = QString::number(dlg.m_nRecvTotal);
+    dlg.SetDlgItemText(IDC_STATIC_RECV_COUNT, dlg.m_strRecvCount);
+    // The counter is read out by its number as it changes.
+    if (QWidget* counter = dlg.GetDlgItem(IDC_STATIC_RECV_COUNT))
+        counter->setAccessibleName(dlg.m_strRecvCount);
+}
+
+// Shows the count now, or when the interval since the last time has passed;
+// it is always shown in the end.
+void ShowReceiveCountSoon(CKorvoDlg& dlg)
+{
+    if (!dlg.m_pRecvCountTimer) {
+        dlg.m_pRecvCountTimer = new QTimer(&dlg);
+        dlg.m_pRecvCountTimer->setSingleShot(true);
+        QObject::connect(dlg.m_pRecvCountTimer, &QTimer::timeout, &dlg, [&dlg] { ShowReceiveCount(dlg); });
+    }
+    if (dlg.m_pRecvCountTimer->isActive())
+        return;
+    const auto since = std::chrono::steady_clock::now() - dlg.m_tRecvCountShown;
+    if (since >= kCountInterval)
+        ShowReceiveCount(dlg);
+    else
+        dlg.m_pRecvCountTimer->start(std::chrono::ceil<std::chrono::milliseconds>(kCountInterval - since));
+}
 
 } // namespace
 
@@ -38,7 +72,8 @@ void CKorvoDlg::OnSocketReceive(CLumSock* socket, int nErrorCode)
         socklen_t fromLength = sizeof from;
         // MSG_TRUNC makes a datagram longer than the block show its real length
         // instead of arriving cut short.
-        n = socket->ReceiveFrom(block, kBlockSize, reinterpret_cast<sockaddr*>(&from), &fromLength, MSG_TRUNC);
+        n = socket->ReceiveFrom(block, kBlockSize, reinterpret_cast<sockaddr*>(&from), &fromLength,
+                                MSG_TRUNC);
         if (n > kBlockSize) {
             errno = EMSGSIZE;
             n = -1;
@@ -57,5 +92,5 @@ void CKorvoDlg::OnSocketReceive(CLumSock* socket, int nErrorCode)
     }
     m_hexRecv->AppendData(n, block);
     m_nRecvTotal += n;
-    SetReceiveCount(m_nRecvTotal);
+    ShowReceiveCountSoon(*this);
 }

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
@@ -39,6 +40,25 @@ bool HasPeer(int fd)
     sockaddr_storage peer{};
     socklen_t length = sizeof peer;
     return getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) == 0;
+}
+
+// What the socket would report now, without waiting. Unlike a read or a peek
+// this takes no lock on the socket and leaves a pending error for the
+// handler's read to report.
+short PollNow(int fd, short events)
+{
+    pollfd p{fd, events, 0};
+    int n;
+    do
+        n = ::poll(&p, 1, 0);
+    while (n < 0 && errno == EINTR);
+    return n == 1 ? p.revents : 0;
+}
+
+// Accept failures that leave the connection pending until resources return.
+bool IsShortOfResources(int error)
+{
+    return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
 }
 
 } // namespace
@@ -79,6 +99,11 @@ bool CAsyncSocket::Create(unsigned port, int type)
 
 bool CAsyncSocket::Attach(int handle)
 {
+    return AttachAs(handle, false);
+}
+
+bool CAsyncSocket::AttachAs(int handle, bool connected)
+{
     if (handle < 0) {
         errno = EBADF;
         return false;
@@ -104,7 +129,9 @@ bool CAsyncSocket::Attach(int handle)
         m_bSendArmed = true;
     } else if (IsListening(handle)) {
         m_role = Role::StreamListening;
-    } else if (HasPeer(handle)) {
+    } else if (connected || HasPeer(handle)) {
+        // An accepted socket is connected even when its peer reset it before
+        // the accept and it has no peer name any more: it still owes a close.
         m_role = Role::StreamConnected;
         m_bSendArmed = true;
     } else {
@@ -141,6 +168,10 @@ bool CAsyncSocket::Connect(const sockaddr* address, socklen_t length)
         return false;
     }
     const int result = ::connect(m_hSocket, address, length);
+    // EAGAIN here is a failure (no free local port), not a connect under way;
+    // it must not read as SOCK_WOULDBLOCK.
+    if (result != 0 && errno == EAGAIN)
+        errno = EADDRNOTAVAIL;
     if (m_role == Role::Datagram)
         return result == 0;
     if (result != 0 && errno != EINPROGRESS && errno != EINTR)
@@ -168,14 +199,28 @@ bool CAsyncSocket::Accept(CAsyncSocket& connected, sockaddr* address, socklen_t*
     do
         fd = ::accept4(m_hSocket, address, length, SOCK_CLOEXEC);
     while (fd < 0 && errno == EINTR);
-    {
-        ErrnoKeeper keep;
-        m_bReadHeld = false;
-        UpdateRead();
+    const int error = fd < 0 ? errno : 0;
+    m_bReadHeld = false;
+    if (IsShortOfResources(error)) {
+        // The connection is still pending and the event would come straight
+        // back: wait before trying again.
+        m_bAcceptPaused = true;
+        const std::weak_ptr<bool> token = m_pAlive;
+        const unsigned generation = m_nGeneration;
+        QTimer::singleShot(kAcceptBackoff, m_pReadNotifier, [this, token, generation] {
+            const auto alive = token.lock();
+            if (alive && *alive && generation == m_nGeneration) {
+                m_bAcceptPaused = false;
+                UpdateRead();
+            }
+        });
     }
-    if (fd < 0)
+    UpdateRead();
+    if (fd < 0) {
+        errno = error;
         return false;
-    if (!connected.Attach(fd)) {
+    }
+    if (!connected.AttachAs(fd, true)) {
         const int error = errno;
         ::close(fd);
         errno = error;
@@ -259,6 +304,7 @@ void CAsyncSocket::Close()
     m_bReadHeld = false;
     m_bInRead = false;
     m_bInWrite = false;
+    m_bAcceptPaused = false;
 }
 
 void CAsyncSocket::OnReceive(int) {}
@@ -273,7 +319,7 @@ void CAsyncSocket::UpdateRead()
         return;
     const bool readable =
         m_role == Role::Datagram || m_role == Role::StreamConnected || m_role == Role::StreamListening;
-    m_pReadNotifier->setEnabled(readable && !m_bReadHeld && !m_bInRead);
+    m_pReadNotifier->setEnabled(readable && !m_bReadHeld && !m_bInRead && !m_bAcceptPaused);
 }
 
 void CAsyncSocket::UpdateWrite()
@@ -302,37 +348,62 @@ void CAsyncSocket::OnReadReady()
         CheckListening();
     switch (m_role) {
     case Role::Datagram:
-        m_bReadHeld = true;
-        Deliver(Event::Receive, 0);
+    case Role::StreamConnected:
+        ReceiveRun();
         return;
     case Role::StreamListening:
         m_bReadHeld = true;
         Deliver(Event::Accept, 0);
         return;
-    case Role::StreamConnected: {
-        char byte;
-        ssize_t n;
-        do
-            n = ::recv(m_hSocket, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-        while (n < 0 && errno == EINTR);
-        if (n > 0) {
-            m_bReadHeld = true;
-            Deliver(Event::Receive, 0);
-        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            UpdateRead();
-        } else {
-            // End of stream or reset, reported once; the socket stays open
-            // until its owner closes it.
-            const int error = n == 0 ? 0 : errno;
-            m_role = Role::StreamDone;
-            UpdateWrite();
-            Deliver(Event::Close, error);
-        }
-        return;
-    }
     default:
         return;
     }
+}
+
+void CAsyncSocket::ReceiveRun()
+{
+    // One turn of the event loop per block would cost far more than the block
+    // itself on a real display; while data remains, the next event follows at
+    // once, for a bounded run.
+    const auto deadline = std::chrono::steady_clock::now() + kReceiveRunTime;
+    for (int delivered = 0;; ++delivered) {
+        if (delivered > 0 && (delivered == kReceiveRunEvents || std::chrono::steady_clock::now() >= deadline))
+            break;
+        if (m_role == Role::StreamConnected) {
+            const short ready = PollNow(m_hSocket, POLLIN | POLLRDHUP);
+            if (ready == 0)
+                break;
+            // Only data is waiting: no need to look closer.
+            char byte;
+            ssize_t n = 1;
+            if (ready != POLLIN) {
+                // The peer's end or an error, perhaps behind data still unread.
+                do
+                    n = ::recv(m_hSocket, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+                while (n < 0 && errno == EINTR);
+            }
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                break;
+            if (n <= 0) {
+                // End of stream or reset, reported once; the socket stays open
+                // until its owner closes it.
+                const int error = n == 0 ? 0 : errno;
+                m_role = Role::StreamDone;
+                UpdateWrite();
+                Deliver(Event::Close, error);
+                return;
+            }
+        } else if (delivered > 0 && PollNow(m_hSocket, POLLIN) == 0) {
+            break;
+        }
+        m_bReadHeld = true;
+        // The notifier stays off for the whole run.
+        if (!Deliver(Event::Receive, 0, false))
+            return;
+        if (m_bReadHeld)
+            break; // no read, no next event
+    }
+    UpdateRead();
 }
 
 void CAsyncSocket::OnWriteReady()
@@ -364,7 +435,7 @@ void CAsyncSocket::OnWriteReady()
     }
 }
 
-void CAsyncSocket::Deliver(Event event, int error)
+bool CAsyncSocket::Deliver(Event event, int error, bool rearm)
 {
     const std::shared_ptr<bool> alive = m_pAlive;
     const unsigned generation = m_nGeneration;
@@ -397,15 +468,17 @@ void CAsyncSocket::Deliver(Event event, int error)
 
     // The handler may have destroyed, closed or reopened this socket.
     if (!*alive || generation != m_nGeneration)
-        return;
+        return false;
     if (readKind) {
         m_bInRead = false;
-        UpdateRead();
+        if (rearm)
+            UpdateRead();
     }
     if (writeKind) {
         m_bInWrite = false;
         UpdateWrite();
     }
+    return true;
 }
 
 void CAsyncSocket::ReleaseNotifiers()

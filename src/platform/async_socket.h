@@ -6,18 +6,25 @@
 // Error codes: every code is an errno value, 0 means success. An operation
 // that fails returns false (or -1) and leaves its code in errno; the caller
 // reads it at once. A connect that is under way and a full send buffer both
-// report SOCK_WOULDBLOCK, so callers test one code for both.
+// report SOCK_WOULDBLOCK, so callers test one code for both; a connect that
+// fails with EAGAIN is reported as EADDRNOTAVAIL, never as under way.
 //
 // Events, each with the error code of the event:
 // - OnReceive: data (or a datagram) is waiting. One event per read: the next
 //   one comes only after Receive/ReceiveFrom was called, and then only while
-//   data remains.
+//   data remains. While it does, the next event follows at once, without a
+//   turn of the event loop in between, for a bounded run (kReceiveRunEvents
+//   events or kReceiveRunTime, whichever ends first); then the loop gets its
+//   turn, so painting, input, timers and other sockets go on during a flood.
+//   A handler that does not read ends the run.
 // - OnSend: once when a connection or a datagram socket first becomes
 //   writable, then only after a Send/SendTo failed with SOCK_WOULDBLOCK and
 //   space came back.
 // - OnConnect: once per non-blocking Connect, with its outcome.
 // - OnAccept: a connection is pending on a listening socket; the next event
-//   comes after Accept was called.
+//   comes after Accept was called. When Accept fails for lack of descriptors
+//   or memory the next event waits kAcceptBackoff, since the connection that
+//   could not be taken is still pending.
 // - OnClose: once, after the pending data was read, when the peer closed or
 //   reset the connection. No events follow it.
 //
@@ -27,6 +34,7 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <chrono>
 #include <memory>
 
 class QSocketNotifier;
@@ -36,6 +44,9 @@ class CAsyncSocket
 public:
     static constexpr int SOCK_WOULDBLOCK = EWOULDBLOCK;
     static constexpr int INVALID_SOCKET = -1;
+    static constexpr int kReceiveRunEvents = 256;
+    static constexpr std::chrono::microseconds kReceiveRunTime{4000};
+    static constexpr std::chrono::milliseconds kAcceptBackoff{500};
 
     CAsyncSocket();
     virtual ~CAsyncSocket();
@@ -80,9 +91,13 @@ private:
     enum class Role { Datagram, StreamIdle, StreamConnecting, StreamConnected, StreamListening, StreamDone };
     enum class Event { Receive, Send, Accept, Connect, Close };
 
+    bool AttachAs(int handle, bool connected);
     void OnReadReady();
     void OnWriteReady();
-    void Deliver(Event event, int error);
+    void ReceiveRun();
+    // Delivers one event; false when the handler closed, reopened or
+    // destroyed the socket.
+    bool Deliver(Event event, int error, bool rearm = true);
     void UpdateRead();
     void UpdateWrite();
     void CheckListening();
@@ -99,5 +114,7 @@ private:
     // Inside a handler of the read kind (receive, accept, close) or of send.
     bool m_bInRead = false;
     bool m_bInWrite = false;
+    // Accept failed for want of resources; accept events wait a while.
+    bool m_bAcceptPaused = false;
     std::shared_ptr<bool> m_pAlive;
 };

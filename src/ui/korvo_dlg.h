@@ -13,6 +13,7 @@
 #include <QIcon>
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -25,6 +26,7 @@ class QCheckBox;
 class QLineEdit;
 class QPushButton;
 class QLabel;
+class QTimer;
 
 // Connection modes: the index of the mode combo box's item.
 enum SessionMode : int {
@@ -50,7 +52,8 @@ enum : int {
     SEND_CHUNK_SIZE = 512,
 };
 
-class CKorvoDlg : public CDialog {
+class CKorvoDlg : public CDialog
+{
     Q_OBJECT
 
 public:
@@ -142,6 +145,8 @@ public:
     CLumSock m_sockListen;
     SessionState m_nState = STATE_READY;
     bool m_bTelnetActive = false;
+    // The accept failure last shown, so that a repeated one is shown once.
+    int m_nAcceptErrorShown = 0;
 
     QIcon m_hIcon;
     QString m_strTitle;
@@ -150,6 +155,9 @@ public:
 
     // Receive path; counted in 64 bits so a long session never wraps.
     std::int64_t m_nRecvTotal = 0;
+    // The counter is written at most about sixty times a second.
+    QTimer* m_pRecvCountTimer = nullptr;
+    std::chrono::steady_clock::time_point m_tRecvCountShown;
     QString m_strPeer;
 
     // Send path: the transfer's length and progress, and two flags (0 or 1).

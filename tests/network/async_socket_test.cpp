@@ -6,11 +6,18 @@
 
 #include <gtest/gtest.h>
 
+#include <QTimer>
+
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/un.h>
 
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace korvo::test;
@@ -379,6 +386,207 @@ TEST(AsyncSocket, ClosedSocketOperationsFailQuietly)
     EXPECT_FALSE(s.Accept(other));
     EXPECT_FALSE(s.Attach(-1));
     EXPECT_FALSE(s.IsOpen());
+}
+
+} // namespace
+
+namespace {
+
+// Counts turns of the event loop: a zero timer fires once per turn.
+struct TurnCounter
+{
+    QTimer timer;
+    int turns = 0;
+    TurnCounter()
+    {
+        QObject::connect(&timer, &QTimer::timeout, [this] { ++turns; });
+        timer.start(0);
+    }
+};
+
+// The lengths of the runs of receive events that came within one turn.
+std::vector<int> Runs(const std::vector<int>& turnOfEvent)
+{
+    std::vector<int> runs;
+    for (std::size_t i = 0; i < turnOfEvent.size(); ++i) {
+        if (i == 0 || turnOfEvent[i] != turnOfEvent[i - 1])
+            runs.push_back(0);
+        ++runs.back();
+    }
+    return runs;
+}
+
+// A plain blocking peer and the probe that accepted it.
+struct PlainPeer
+{
+    Probe listener;
+    Probe server;
+    Fd peer;
+
+    void Open()
+    {
+        ASSERT_TRUE(listener.Create(0, SOCK_STREAM));
+        ASSERT_EQ(0, ::listen(listener.m_hSocket, 4));
+        peer = ConnectTo(AF_INET, LocalPort(listener.m_hSocket));
+        ASSERT_TRUE(WaitUntil([&] { return listener.Count('A') == 1; }));
+        ASSERT_TRUE(listener.Accept(server));
+    }
+    // Sends from a thread, so that a full socket does not stop the test.
+    std::thread SendInBackground(const std::string& data, int times = 1)
+    {
+        return std::thread([this, &data, times] {
+            for (int i = 0; i < times; ++i)
+                if (::send(peer.get(), data.data(), data.size(), MSG_NOSIGNAL) < 0)
+                    return;
+        });
+    }
+};
+
+TEST(AsyncSocket, ReceiveEventsComeInBoundedRunsWhileDataRemains)
+{
+    PlainPeer c;
+    ASSERT_NO_FATAL_FAILURE(c.Open());
+    TurnCounter loop;
+    std::vector<int> turnOfEvent;
+    std::string received;
+    c.server.handler = [&](Probe& s, char kind, int) {
+        if (kind != 'R')
+            return;
+        turnOfEvent.push_back(loop.turns);
+        char buf[100];
+        const int n = s.Receive(buf, sizeof buf);
+        if (n > 0)
+            received.append(buf, static_cast<size_t>(n));
+    };
+
+    // Ten reads' worth: one run, which ends with the data.
+    const std::string small(1000, 's');
+    ASSERT_EQ(1000, ::send(c.peer.get(), small.data(), small.size(), 0));
+    ASSERT_TRUE(WaitUntil([&] { return received.size() == 1000; }));
+    DrainEvents(20);
+    EXPECT_EQ(10u, turnOfEvent.size());
+    // One run; a machine busy enough to hold the thread past the time bound
+    // may split it once.
+    EXPECT_LE(Runs(turnOfEvent).size(), 2u);
+
+    // More than one run holds: the bound ends each run, the loop turns in
+    // between, and nothing is lost.
+    turnOfEvent.clear();
+    received.clear();
+    const std::string big(200000, 'b');
+    std::thread writer = c.SendInBackground(big);
+    const bool all = WaitUntil([&] { return received.size() == big.size(); });
+    writer.join();
+    ASSERT_TRUE(all);
+    EXPECT_EQ(big, received);
+    const std::vector<int> runs = Runs(turnOfEvent);
+    EXPECT_GE(runs.size(), 2000u / CAsyncSocket::kReceiveRunEvents);
+    EXPECT_LE(*std::max_element(runs.begin(), runs.end()), CAsyncSocket::kReceiveRunEvents);
+}
+
+TEST(AsyncSocket, OtherSocketsAndTimersRunDuringAFlood)
+{
+    PlainPeer flood;
+    ASSERT_NO_FATAL_FAILURE(flood.Open());
+    Connection other;
+    ASSERT_NO_FATAL_FAILURE(other.Open());
+    long long drained = 0;
+    flood.server.handler = [&](Probe& s, char kind, int) {
+        char buf[16];
+        if (kind == 'R' && s.Receive(buf, sizeof buf) > 0)
+            drained += static_cast<long long>(sizeof buf);
+    };
+    const std::string data(1 << 20, 'f');
+    std::thread writer = flood.SendInBackground(data, 16);
+    ASSERT_TRUE(WaitUntil([&] { return drained > 0; }));
+
+    // Sixteen-byte reads of 16 MiB take a million events; the other socket
+    // and a timer are served long before they end.
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start(1);
+    ASSERT_EQ(2, other.client.Send("hi", 2));
+    const bool served = WaitUntil([&] { return other.server.Count('R') == 1 && ticks >= 3; });
+    const long long at = drained;
+    ::shutdown(flood.peer.get(), SHUT_RDWR);
+    writer.join();
+    EXPECT_TRUE(served);
+    EXPECT_LT(at, 16LL << 20);
+}
+
+TEST(AsyncSocket, HandlerThatClosesReopensOrDestroysEndsTheRun)
+{
+    for (const char action : {'c', 'r', 'd'}) {
+        SCOPED_TRACE(std::string(1, action));
+        Probe listener;
+        ASSERT_TRUE(listener.Create(0, SOCK_STREAM));
+        ASSERT_EQ(0, ::listen(listener.m_hSocket, 4));
+        Fd peer = ConnectTo(AF_INET, LocalPort(listener.m_hSocket));
+        ASSERT_TRUE(WaitUntil([&] { return listener.Count('A') == 1; }));
+        auto* server = new Probe;
+        ASSERT_TRUE(listener.Accept(*server));
+        int events = 0;
+        bool deleted = false;
+        server->handler = [&](Probe& s, char kind, int) {
+            if (kind != 'R')
+                return;
+            char buf[10];
+            s.Receive(buf, sizeof buf);
+            if (++events < 3)
+                return;
+            if (action == 'c') {
+                s.Close();
+            } else if (action == 'r') {
+                s.Close();
+                ASSERT_TRUE(s.Create(0, SOCK_DGRAM));
+            } else {
+                deleted = true;
+                delete &s;
+            }
+        };
+        // Thirty reads' worth in one go: the run would go on after the third.
+        const std::string data(300, 'x');
+        ASSERT_EQ(300, ::send(peer.get(), data.data(), data.size(), 0));
+        ASSERT_TRUE(WaitUntil([&] { return events == 3; }));
+        DrainEvents(20);
+        EXPECT_EQ(3, events);
+        if (!deleted) {
+            EXPECT_EQ(3, server->Count('R'));
+            EXPECT_EQ(action == 'r', server->IsOpen());
+            delete server;
+        }
+    }
+}
+
+// Mended: EAGAIN from connect equals the would-block code, so a connect that
+// could not even start read as under way and stayed "Connecting" for ever.
+TEST(AsyncSocket, ConnectThatCannotStartIsAFailure)
+{
+    Fd listener(::socket(AF_UNIX, SOCK_STREAM, 0));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string name = "korvo-test-" + std::to_string(getpid());
+    std::memcpy(address.sun_path + 1, name.data(), name.size());
+    const socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    ASSERT_EQ(0, ::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), length));
+    ASSERT_EQ(0, ::listen(listener.get(), 0));
+    // Fill the listener's queue until a connect is refused with EAGAIN.
+    std::vector<Fd> queued;
+    for (int i = 0; i < 8; ++i) {
+        Fd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0));
+        if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), length) != 0 && errno == EAGAIN)
+            break;
+        queued.push_back(std::move(fd));
+    }
+
+    Probe client;
+    ASSERT_TRUE(client.Attach(::socket(AF_UNIX, SOCK_STREAM, 0)));
+    EXPECT_FALSE(client.Connect(reinterpret_cast<sockaddr*>(&address), length));
+    EXPECT_NE(CAsyncSocket::SOCK_WOULDBLOCK, errno);
+    EXPECT_NE(0, errno);
+    DrainEvents(10);
+    EXPECT_EQ(0, client.Count('C'));
 }
 
 } // namespace
