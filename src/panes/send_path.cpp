@@ -19,6 +19,14 @@ bool IsSendingState(SessionState state)
     return state == STATE_CONNECTED || state == STATE_UDP_OPEN || state == STATE_PEER_CONNECTED;
 }
 
+int SocketFamily(int handle)
+{
+    sockaddr_storage local{};
+    socklen_t length = sizeof local;
+    return getsockname(handle, reinterpret_cast<sockaddr*>(&local), &length) == 0 ? local.ss_family
+                                                                                  : AF_UNSPEC;
+}
+
 } // namespace
 
 void CKorvoDlg::StartSendPath()
@@ -111,7 +119,13 @@ void CKorvoDlg::SendChunk()
     if (mode == MODE_UDP) {
         m_strRemoteIP = TrimRemoteAddress(m_strRemoteIP);
         AddrInfoPtr remote;
-        if (const int code = Resolve(UdpSendRequest(m_strRemoteIP, m_nRemotePort), remote)) {
+        ResolverRequest request = UdpSendRequest(m_strRemoteIP, m_nRemotePort);
+        // No remote address stands for this machine. Its loopback in the
+        // socket's own family, or ::1 would come first and could never leave
+        // the IPv4 socket that an empty address opens.
+        if (m_strRemoteIP.isEmpty())
+            request.family = SocketFamily(m_sock.m_hSocket);
+        if (const int code = Resolve(request, remote)) {
             // Reported once: the transfer pauses, so the user can press Start
             // to try again instead of meeting one message box after another.
             m_bSendPaused = 1;
