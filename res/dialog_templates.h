@@ -6,4 +6,5 @@
 
 const DialogTemplate& AboutDialogTemplate();  // 100
 const DialogTemplate& KorvoDialogTemplate();  // 102
+const DialogTemplate& TelnetDialogTemplate(); // 129
 const DialogTemplate& AgreementDialogTemplate(); // 132

@@ -6,6 +6,7 @@
 #include "platform/message_box.h"
 #include "platform/strings.h"
 #include "platform/system_error.h"
+#include "telnet/tel_edit.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -296,6 +297,13 @@ void CKorvoDlg::OnSocketConnect(CLumSock*, int error)
     if (m_comboMode->currentIndex() == MODE_UDP)
         return;
     m_nState = STATE_CONNECTED;
+    if (m_bTelnetActive) {
+        UpdateControls();
+        RunTelnetWindow();
+        m_sock.Close();
+        m_bTelnetActive = false;
+        m_nState = STATE_READY;
+    }
     UpdateControls();
 }
 
@@ -333,8 +341,10 @@ void CKorvoDlg::OnSocketAccept(CLumSock*, int error)
 void CKorvoDlg::OnSocketClose(CLumSock*, int)
 {
     // The socket closes itself once this returns.
-    if (m_bTelnetActive)
+    if (m_bTelnetActive) {
+        m_dlgTelnet.m_editTerminal->OnConnectionClosed();
         return;
+    }
     m_nState = m_nState == STATE_PEER_CONNECTED ? STATE_PEER_CLOSED : STATE_READY;
     UpdateControls();
 }

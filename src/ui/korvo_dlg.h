@@ -6,6 +6,7 @@
 #include "net/lum_sock.h"
 #include "platform/dialog.h"
 #include "resource.h"
+#include "telnet/tel_dlg.h"
 
 #include <QFont>
 #include <QIcon>
@@ -92,6 +93,11 @@ public:
     // Send path (panes/send_path.cpp)
     void OnSocketSend(CLumSock* socket, int error);
 
+    // Telnet (telnet/telnet_command.cpp)
+    void OnTelnet();
+    // Shows the Telnet window modally on the connected m_sock.
+    void RunTelnetWindow();
+
     // Bound controls
     QComboBox* m_comboMode = nullptr;
     QCheckBox* m_checkKeepAlive = nullptr;
@@ -123,6 +129,7 @@ public:
     CLumSock m_sockListen;
     SessionState m_nState = STATE_READY;
     bool m_bTelnetActive = false;
+    CTelDlg m_dlgTelnet{this};
 
     QIcon m_hIcon;
     QString m_strTitle;
