@@ -7,6 +7,8 @@
 
 #include "panes/hex_edit.h"
 
+#include <QAccessible>
+#include <QScrollBar>
 #include <QTest>
 
 #include <string>
@@ -88,6 +90,15 @@ TEST_F(TelnetWindow, CharacterModeOnAnyPortButTheTelnetPort)
         QTest::mouseClick(term->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
         EXPECT_EQ(term, QApplication::focusWidget());
 
+        // Screen readers get the terminal as a named text, the rest by their labels.
+        QAccessibleInterface* access = QAccessible::queryAccessibleInterface(term);
+        EXPECT_EQ(QAccessible::EditableText, access->role());
+        EXPECT_EQ(QStringLiteral("Terminal"), access->text(QAccessible::Name));
+        EXPECT_EQ(QStringLiteral("hello\nworld!"), access->textInterface()->text(0, -1));
+        EXPECT_EQ(QStringLiteral("Send"), tel.m_comboTx->accessibleName());
+        EXPECT_EQ(QStringLiteral("Receive"), tel.m_comboRx->accessibleName());
+        EXPECT_EQ(QStringLiteral("No operation"), tel.GetDlgItem(IDC_BUTTON_NOP)->accessibleName());
+
         tel.SendCommand(IDC_BUTTON_NOP);
         EXPECT_EQ(PeerBytes(peer, 2), std::string("\xFF\xF1"));
         ClickIn(tel, IDC_BUTTON_CLOSE);
@@ -140,6 +151,30 @@ TEST_F(TelnetWindow, PeerClosingLeavesTheWindowUntilClosed)
         });
     }
     EXPECT_TRUE(boxes.shown.empty());
+}
+
+TEST_F(TelnetWindow, FloodKeepsTheNewestRowsInView)
+{
+    Fd listener = Listener(AF_INET);
+    Session(listener, [&](CTelDlg& tel, int peer) {
+        CTelEdit* term = tel.m_editTerminal;
+        const int columns = term->Terminal().Columns();
+        ASSERT_GT(columns, 20);
+        // 400 lines, each wrapping to two rows.
+        std::string flood;
+        for (int i = 0; i < 400; ++i)
+            flood += std::string(static_cast<size_t>(columns), 'a' + i % 26) + std::to_string(i) + "\r\n";
+        flood += "end";
+        ASSERT_EQ(static_cast<ssize_t>(flood.size()), ::send(peer, flood.data(), flood.size(), 0));
+        ASSERT_TRUE(WaitUntil([&] { return Shown(tel).endsWith(QStringLiteral("399\nend")); }));
+        const TerminalText& text = term->Terminal();
+        EXPECT_LE(text.Rows(), TELNET_MAX_LINES + 2 * TELNET_READ_CHUNK / columns + 2);
+        EXPECT_GT(text.Rows(), TELNET_MAX_LINES - 2 * TELNET_TRIM_CHARS / columns - 2);
+        EXPECT_EQ(3, text.CaretColumn());
+        ASSERT_TRUE(WaitUntil([&] { return term->TopRow() == text.Rows() - term->VisibleRows(); }));
+        EXPECT_EQ(term->verticalScrollBar()->maximum(), term->verticalScrollBar()->value());
+        ClickIn(tel, IDC_BUTTON_CLOSE);
+    });
 }
 
 TEST_F(TelnetWindow, SecondWindowStartsAfresh)
