@@ -17,6 +17,22 @@ constexpr std::uint8_t kTerminalTypeReply[] = {TELNET_IAC, TELNET_SB, TELOPT_TTY
 
 constexpr char kConnectionClosed[] = "Connection closed\r\n";
 
+// Bytes that are not shown as they are.
+constexpr auto kSpecial = [] {
+    struct Table
+    {
+        bool special[256] = {};
+    } t;
+    for (const std::uint8_t b : {std::uint8_t(TELNET_IAC), NUL, BEL, BS, LF, CR})
+        t.special[b] = true;
+    return t;
+}();
+
+bool IsSpecial(std::uint8_t b)
+{
+    return kSpecial.special[b];
+}
+
 // Room always kept in the typed line for the longest line end (CR LF).
 constexpr int kLineEndRoom = 2;
 
@@ -91,6 +107,16 @@ void TelnetEngine::ProcessRead(const std::uint8_t* data, int length)
         const std::uint8_t b = data[i];
         if (m_negotiation.parserState != TelnetState::Normal) {
             ParseCommand(b);
+            continue;
+        }
+        if (!IsSpecial(b)) {
+            // Plain text up to the next byte that means something.
+            int end = i + 1;
+            while (end < length && !IsSpecial(data[end]))
+                ++end;
+            std::memcpy(m_displayText + m_nTextLength, data + i, static_cast<std::size_t>(end - i));
+            m_nTextLength += end - i;
+            i = end - 1;
             continue;
         }
         switch (b) {

@@ -4,6 +4,11 @@
 
 namespace {
 
+bool IsPrintableAscii(std::uint8_t b)
+{
+    return b >= 0x20 && b < 0x7F;
+}
+
 bool IsContinuation(std::uint8_t b)
 {
     return (b & 0xC0) == 0x80;
@@ -88,6 +93,15 @@ void TerminalText::Append(const char* bytes, int length)
 {
     for (int i = 0; i < length; ++i) {
         const auto b = static_cast<std::uint8_t>(bytes[i]);
+        if (m_nNeed == 0 && IsPrintableAscii(b)) {
+            // Most text is a run of printable ASCII: taken whole.
+            int end = i + 1;
+            while (end < length && IsPrintableAscii(static_cast<std::uint8_t>(bytes[end])))
+                ++end;
+            PutAscii(bytes + i, end - i);
+            i = end - 1;
+            continue;
+        }
         if (m_nNeed > 0) {
             const bool fits = m_nCarry == 1 ? SecondByteFits(m_carry[0], b) : IsContinuation(b);
             if (fits) {
@@ -172,6 +186,22 @@ void TerminalText::Put(char32_t c)
     } else {
         m_pending[m_nPending++] = static_cast<char16_t>(c);
         ++m_nLastLength;
+    }
+}
+
+void TerminalText::PutAscii(const char* text, int length)
+{
+    m_bAfterCr = false;
+    FlushPending();
+    m_text.append(QLatin1StringView(text, length));
+    // One cell each: rows fill up to the width, then wrap.
+    while (length > 0) {
+        if (m_nCol >= m_nColumns)
+            Wrap();
+        const int take = std::min(length, m_nColumns - m_nCol);
+        m_nCol += take;
+        m_nLastLength += take;
+        length -= take;
     }
 }
 

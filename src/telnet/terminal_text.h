@@ -63,6 +63,7 @@ private:
     };
 
     void Put(char32_t c);
+    void PutAscii(const char* text, int length);
     void Break();
     void Wrap();
     void FlushCarry();
