@@ -85,8 +85,12 @@ TEST_F(TelnetWindow, CharacterModeOnAnyPortButTheTelnetPort)
         EXPECT_EQ(0, dlg->m_hexRecv->m_nLength);
         EXPECT_EQ(QStringLiteral("0"), dlg->GetDlgItemText(IDC_STATIC_RECV_COUNT));
 
-        // A click on the terminal only takes the focus back.
+        // Enter and Esc on the other controls keep the window too.
         tel.m_comboRx->setFocus();
+        QTest::keyClick(tel.m_comboRx, Qt::Key_Escape);
+        QTest::keyClick(tel.m_comboRx, Qt::Key_Return);
+        EXPECT_TRUE(tel.isVisible());
+        // A click on the terminal only takes the focus back.
         QTest::mouseClick(term->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
         EXPECT_EQ(term, QApplication::focusWidget());
 
