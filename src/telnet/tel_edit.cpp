@@ -9,7 +9,6 @@
 #include <QFontMetricsF>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
-#include <QList>
 #include <QPainter>
 #include <QScrollBar>
 
@@ -125,19 +124,17 @@ void CTelEdit::InsertText(const char* text, int length)
 
 void CTelEdit::EraseBeforeCaret()
 {
-    const QString before = QAccessible::isActive() ? m_text.Text().toString() : QString();
-    m_text.EraseLast();
-    if (QAccessible::isActive()) {
-        const int at = m_text.Length();
-        // What went may also be bytes held back as the start of a character.
-        QAccessibleTextUpdateEvent updated(this, 0, before, m_text.Text().toString());
-        if (before.size() > at && before.left(at) == m_text.Text()) {
-            QAccessibleTextRemoveEvent removed(this, at, before.mid(at));
-            QAccessible::updateAccessibility(&removed);
-        } else {
-            QAccessible::updateAccessibility(&updated);
-        }
+    if (!QAccessible::isActive()) {
+        m_text.EraseLast();
+        OnTextChanged();
+        return;
     }
+    // Bytes held back as the start of a character may show before the erase,
+    // so screen readers get the text as it was and as it is.
+    const QString before = m_text.Text().toString();
+    m_text.EraseLast();
+    QAccessibleTextUpdateEvent updated(this, 0, before, m_text.Text().toString());
+    QAccessible::updateAccessibility(&updated);
     OnTextChanged();
 }
 
@@ -343,10 +340,8 @@ bool CTelEdit::focusNextPrevChild(bool next)
 
 void CTelEdit::inputMethodEvent(QInputMethodEvent* event)
 {
-    for (const char32_t c : event->commitString().toUcs4()) {
-        if (c >= 0x20)
-            OnChar(c);
-    }
+    for (const char32_t c : TelnetKeyChars(Qt::Key_unknown, Qt::NoModifier, event->commitString()))
+        OnChar(c);
     event->accept();
 }
 
