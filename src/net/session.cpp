@@ -7,6 +7,7 @@
 #include "platform/strings.h"
 #include "platform/system_error.h"
 #include "progress/send_dlg.h"
+#include "telnet/tel_edit.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -303,6 +304,13 @@ void CKorvoDlg::OnSocketConnect(CLumSock*, int error)
     if (m_comboMode->currentIndex() == MODE_UDP)
         return;
     m_nState = STATE_CONNECTED;
+    if (m_bTelnetActive) {
+        UpdateControls();
+        RunTelnetWindow();
+        m_sock.Close();
+        m_bTelnetActive = false;
+        m_nState = STATE_READY;
+    }
     UpdateControls();
 }
 
@@ -346,8 +354,10 @@ void CKorvoDlg::OnSocketAccept(CLumSock*, int error)
 void CKorvoDlg::OnSocketClose(CLumSock*, int)
 {
     // The socket closes itself once this returns.
-    if (m_bTelnetActive)
+    if (m_bTelnetActive) {
+        m_dlgTelnet.m_editTerminal->OnConnectionClosed();
         return;
+    }
     m_nState = m_nState == STATE_PEER_CONNECTED ? STATE_PEER_CLOSED : STATE_READY;
     UpdateControls();
 }

@@ -209,8 +209,12 @@ QWidget* CDialog::CreateStandardControl(const ControlTemplate& c)
             edit->setAlignment(Qt::AlignRight);
         return edit;
     }
-    case ControlKind::ComboDropList:
-        return new QComboBox(this);
+    case ControlKind::ComboDropList: {
+        auto* combo = new QComboBox(this);
+        for (const char* item : c.items)
+            combo->addItem(QString::fromUtf8(item));
+        return combo;
+    }
     case ControlKind::UpDown:
         return new CSpinButtonCtrl(this);
     case ControlKind::Progress:

@@ -57,6 +57,7 @@ struct ControlTemplate {
     const char* text; // UTF-8 template text
     int x, y, cx, cy; // dialog units
     unsigned style = CS_NONE;
+    std::vector<const char*> items = {}; // a combo box's first items, UTF-8
 };
 
 struct DialogTemplate {

@@ -29,6 +29,7 @@ CKorvoDlg::CKorvoDlg(QWidget* parent)
     MapCommand(IDC_BUTTON_EXIT, [this] { OnButtonExit(); });
     MapCommand(IDC_BUTTON_CONNECT, [this] { OnButtonConnect(); });
     MapCommand(IDC_BUTTON_CLOSE, [this] { OnButtonClose(); });
+    MapCommand(IDC_BUTTON_TELNET, [this] { OnTelnet(); });
     MapNotify(IDC_COMBO_MODE, CBN_SELCHANGE, [this] { OnSelchangeMode(); });
     MapCommand(IDC_BUTTON_SAVE_RECV, [this] { OnButtonSaveRecv(); });
     MapCommand(IDC_BUTTON_CLEAR, [this] { OnButtonClear(); });

@@ -8,6 +8,7 @@
 #include "platform/dialog.h"
 #include "platform/tick_timer.h"
 #include "resource.h"
+#include "telnet/tel_dlg.h"
 
 #include <QFont>
 #include <QIcon>
@@ -114,6 +115,11 @@ public:
     // iDelta: the change the spin proposes (up -1, down +1, more when held).
     void OnDeltaposDataLength(int iDelta);
 
+    // Telnet (telnet/telnet_command.cpp)
+    void OnTelnet();
+    // Shows the Telnet window modally on the connected m_sock.
+    void RunTelnetWindow();
+
     // Bound controls
     QComboBox* m_comboMode = nullptr;
     QCheckBox* m_checkKeepAlive = nullptr;
@@ -147,6 +153,7 @@ public:
     bool m_bTelnetActive = false;
     // The accept failure last shown, so that a repeated one is shown once.
     int m_nAcceptErrorShown = 0;
+    CTelDlg m_dlgTelnet{this};
 
     QIcon m_hIcon;
     QString m_strTitle;

@@ -2,30 +2,11 @@
 #include "network/net_helpers.h"
 #include "network/session_fixture.h"
 
-#include <QFile>
 #include <QProcess>
 
 using namespace korvo::test;
 
 namespace {
-
-// Whether something listens on the TCP port, read from the kernel's table
-// rather than by connecting (which would use up a one-shot server).
-bool Listening(unsigned short port)
-{
-    const QByteArray needle = QStringLiteral(":%1 ").arg(port, 4, 16, QLatin1Char('0')).toUpper().toLatin1();
-    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-        QFile file(QString::fromLatin1(table));
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        for (const QByteArray& line : file.readAll().split('\n')) {
-            const QList<QByteArray> fields = line.simplified().split(' ');
-            if (fields.size() > 3 && fields[1].endsWith(needle.trimmed()) && fields[3] == "0A")
-                return true;
-        }
-    }
-    return false;
-}
 
 class SessionSocat : public SessionTest
 {

@@ -1,6 +1,10 @@
 #pragma once
 
 // Small helpers for tests on loopback: addresses, ports, plain sockets.
+#include <QFile>
+#include <QList>
+#include <QString>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -117,6 +121,24 @@ inline ssize_t ReadSome(int fd, std::string* out = nullptr)
     if (n > 0 && out)
         out->append(buf, static_cast<size_t>(n));
     return n;
+}
+
+// Whether something listens on the TCP port, read from the kernel's table
+// rather than by connecting (which would use up a one-shot server).
+inline bool Listening(unsigned short port)
+{
+    const QByteArray needle = QStringLiteral(":%1 ").arg(port, 4, 16, QLatin1Char('0')).toUpper().toLatin1();
+    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        QFile file(QString::fromLatin1(table));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray& line : file.readAll().split('\n')) {
+            const QList<QByteArray> fields = line.simplified().split(' ');
+            if (fields.size() > 3 && fields[1].endsWith(needle.trimmed()) && fields[3] == "0A")
+                return true;
+        }
+    }
+    return false;
 }
 
 } // namespace korvo::test

@@ -1,0 +1,29 @@
+// The TELNET command: connect as the TCP client does, then run the Telnet
+// window for as long as the user keeps it open.
+#include "ui/korvo_dlg.h"
+
+#include <QComboBox>
+
+void CKorvoDlg::OnTelnet()
+{
+    if (!UpdateData(true))
+        return;
+    // The remote address is used as typed, blanks and all.
+    if (!ConnectTcpClient())
+        return;
+    m_bTelnetActive = true;
+    m_nState = STATE_CONNECTING;
+    m_comboMode->setEnabled(false);
+    UpdateControls();
+}
+
+void CKorvoDlg::RunTelnetWindow()
+{
+    m_dlgTelnet.SetSession(&m_sock, static_cast<int>(m_nRemotePort));
+    // The socket's events keep coming through the window's modal loop; the
+    // main window takes no input meanwhile.
+    setEnabled(false);
+    m_dlgTelnet.setEnabled(true);
+    m_dlgTelnet.DoModal();
+    setEnabled(true);
+}

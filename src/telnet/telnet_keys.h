@@ -1,0 +1,12 @@
+#pragma once
+
+// What a key press types into the Telnet terminal, as the characters the
+// engine takes: Enter 13, Backspace 8, Tab 9, Escape 27, Ctrl with a letter
+// its control code, printable text as itself. Cursor, editing and function
+// keys type nothing, and neither do Alt or Meta combinations.
+#include <QString>
+#include <Qt>
+
+#include <string>
+
+std::u32string TelnetKeyChars(int key, Qt::KeyboardModifiers modifiers, const QString& text);
