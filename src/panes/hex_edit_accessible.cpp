@@ -2,6 +2,8 @@
 
 #include "panes/hex_edit.h"
 
+#include "platform/accessible_factory.h"
+
 #include <QAccessibleWidget>
 
 #include <algorithm>
@@ -78,20 +80,9 @@ private:
     CHexEdit* Pane() const { return static_cast<CHexEdit*>(widget()); }
 };
 
-QAccessibleInterface* HexEditFactory(const QString& className, QObject* object)
-{
-    if (className == QLatin1String("CHexEdit") && object && object->isWidgetType())
-        return new CHexEditAccessible(static_cast<CHexEdit*>(object));
-    return nullptr;
-}
-
 } // namespace
 
 void InstallHexEditAccessibility()
 {
-    static const bool installed = [] {
-        QAccessible::installFactory(HexEditFactory);
-        return true;
-    }();
-    (void)installed;
+    InstallAccessibleFactory<CHexEdit, CHexEditAccessible>();
 }

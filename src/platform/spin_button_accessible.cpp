@@ -2,6 +2,8 @@
 
 #include "platform/spin_button.h"
 
+#include "platform/accessible_factory.h"
+
 #include <QAccessibleWidget>
 
 namespace {
@@ -26,20 +28,9 @@ public:
     }
 };
 
-QAccessibleInterface* SpinButtonFactory(const QString& className, QObject* object)
-{
-    if (className == QLatin1String("CSpinButtonCtrl") && object && object->isWidgetType())
-        return new CSpinButtonAccessible(static_cast<CSpinButtonCtrl*>(object));
-    return nullptr;
-}
-
 } // namespace
 
 void InstallSpinButtonAccessibility()
 {
-    static const bool installed = [] {
-        QAccessible::installFactory(SpinButtonFactory);
-        return true;
-    }();
-    (void)installed;
+    InstallAccessibleFactory<CSpinButtonCtrl, CSpinButtonAccessible>();
 }

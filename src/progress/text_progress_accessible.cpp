@@ -2,6 +2,8 @@
 
 #include "progress/text_progress_ctrl.h"
 
+#include "platform/accessible_factory.h"
+
 #include <QAccessibleWidget>
 
 namespace {
@@ -39,20 +41,9 @@ private:
     CTextProgressCtrl* Bar() const { return static_cast<CTextProgressCtrl*>(widget()); }
 };
 
-QAccessibleInterface* TextProgressFactory(const QString& className, QObject* object)
-{
-    if (className == QLatin1String("CTextProgressCtrl") && object && object->isWidgetType())
-        return new CTextProgressAccessible(static_cast<CTextProgressCtrl*>(object));
-    return nullptr;
-}
-
 } // namespace
 
 void InstallTextProgressAccessibility()
 {
-    static const bool installed = [] {
-        QAccessible::installFactory(TextProgressFactory);
-        return true;
-    }();
-    (void)installed;
+    InstallAccessibleFactory<CTextProgressCtrl, CTextProgressAccessible>();
 }

@@ -2,6 +2,8 @@
 
 #include "telnet/tel_edit.h"
 
+#include "platform/accessible_factory.h"
+
 #include <QAccessibleWidget>
 
 #include <algorithm>
@@ -66,20 +68,9 @@ private:
     CTelEdit* Edit() const { return static_cast<CTelEdit*>(widget()); }
 };
 
-QAccessibleInterface* TelEditFactory(const QString& className, QObject* object)
-{
-    if (className == QLatin1String("CTelEdit") && object && object->isWidgetType())
-        return new CTelEditAccessible(static_cast<CTelEdit*>(object));
-    return nullptr;
-}
-
 } // namespace
 
 void InstallTelEditAccessibility()
 {
-    static const bool installed = [] {
-        QAccessible::installFactory(TelEditFactory);
-        return true;
-    }();
-    (void)installed;
+    InstallAccessibleFactory<CTelEdit, CTelEditAccessible>();
 }
