@@ -13,6 +13,7 @@
 // accessibility bridge off:
 //     xvfb-run -a build/bin/harness_receive [MiB, default 1024] [tcp|udp|flood]
 //     build/bin/harness_receive [MiB] [part]                  (offscreen)
+#include "harness_support.h"
 #include "panes/hex_edit.h"
 #include "platform/message_box.h"
 #include "ui/korvo_dlg.h"
@@ -43,20 +44,12 @@
 
 namespace {
 
+using harness::PaintCounter;
+using harness::ResidentKiB;
+
 using Clock = std::chrono::steady_clock;
 constexpr std::int64_t kMiB = 1024 * 1024;
 constexpr int kDatagram = 1400;
-
-long ResidentKiB()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
-    }
-    return -1;
-}
 
 double MsSince(Clock::time_point start, Clock::time_point end)
 {
@@ -71,62 +64,19 @@ void RunEventsFor(int ms)
     loop.exec();
 }
 
-// Listens on a free loopback port; the thread sends `total` bytes to the first
-// client as fast as it can (until the client goes, for an endless flood),
-// then closes.
-class Peer
+// The receive harness's peer: a 64 KiB pattern, over and over.
+std::string PatternBlock()
+{
+    std::string block(64 * 1024, '\0');
+    for (std::size_t i = 0; i < block.size(); ++i)
+        block[i] = static_cast<char>(i * 13);
+    return block;
+}
+
+class Peer : public harness::LoopbackSender
 {
 public:
-    explicit Peer(std::int64_t total) : m_total(total)
-    {
-        m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_listen, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(m_listen, 1);
-        socklen_t length = sizeof a;
-        ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&a), &length);
-        m_port = ntohs(a.sin_port);
-        m_thread = std::thread([this] { Run(); });
-    }
-    ~Peer()
-    {
-        m_thread.join();
-        ::close(m_listen);
-    }
-    unsigned short Port() const { return m_port; }
-    double Seconds() const { return m_seconds; }
-
-private:
-    void Run()
-    {
-        const int fd = ::accept(m_listen, nullptr, nullptr);
-        std::vector<unsigned char> block(64 * 1024);
-        for (std::size_t i = 0; i < block.size(); ++i)
-            block[i] = static_cast<unsigned char>(i * 13);
-        const auto start = Clock::now();
-        std::int64_t sent = 0;
-        while (sent < m_total) {
-            const auto want = static_cast<std::size_t>(std::min<std::int64_t>(block.size(), m_total - sent));
-            const ssize_t n = ::send(fd, block.data(), want, MSG_NOSIGNAL);
-            if (n <= 0)
-                break;
-            sent += n;
-        }
-        ::shutdown(fd, SHUT_WR);
-        char sink[256];
-        while (::recv(fd, sink, sizeof sink, 0) > 0) {
-        }
-        m_seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        ::close(fd);
-    }
-
-    std::int64_t m_total;
-    int m_listen = -1;
-    unsigned short m_port = 0;
-    std::thread m_thread;
-    std::atomic<double> m_seconds{0};
+    explicit Peer(std::int64_t total) : LoopbackSender(PatternBlock(), total) {}
 };
 
 double SocatBaseline(std::int64_t total)
@@ -140,21 +90,6 @@ double SocatBaseline(std::int64_t total)
     socat.waitForFinished(600000);
     return peer.Seconds();
 }
-
-// Counts the paint events of the widgets it watches.
-class PaintCounter : public QObject
-{
-public:
-    int count = 0;
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        if (event->type() == QEvent::Paint)
-            ++count;
-        return false;
-    }
-};
 
 // Clicks a button the way input arrives: the press and release are queued
 // from another thread while the GUI thread runs its loop. Returns the

@@ -11,6 +11,7 @@
 // user's desktop runs it); offscreen without one.
 //
 // Usage: harness_send
+#include "harness_support.h"
 #include "panes/hex_edit.h"
 #include "platform/fonts.h"
 #include "platform/message_box.h"
@@ -40,20 +41,10 @@
 
 namespace {
 
+using harness::StatusKiB;
+
 using Clock = std::chrono::steady_clock;
 constexpr double kFloorSeconds = 2.048;
-
-long StatusKiB(const char* field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    const std::string key = std::string(field) + ":";
-    while (std::getline(status, line)) {
-        if (line.rfind(key, 0) == 0)
-            return std::stol(line.substr(key.size()));
-    }
-    return -1;
-}
 
 std::vector<char> Pattern(int n)
 {

@@ -12,6 +12,7 @@
 //
 // Runs on the display it is given (xvfb-run -a for a real X server), else
 // offscreen. Usage: harness_telnet [MiB, default 32]
+#include "harness_support.h"
 #include "platform/message_box.h"
 #include "telnet/tel_dlg.h"
 #include "telnet/tel_edit.h"
@@ -34,18 +35,10 @@
 
 namespace {
 
-constexpr std::int64_t kMiB = 1024 * 1024;
+using harness::PaintCounter;
+using harness::ResidentKiB;
 
-long ResidentKiB()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
-    }
-    return -1;
-}
+constexpr std::int64_t kMiB = 1024 * 1024;
 
 // 800 lines of 80 bytes: a number, text, CR LF.
 std::string TextBlock()
@@ -60,71 +53,12 @@ std::string TextBlock()
     return block;
 }
 
-// Sends `total` bytes of text to the first client, then the line "END", and closes.
-class Peer
+// Sends `total` bytes of text (whole lines) to the first client, then the
+// line "END", and closes.
+class Peer : public harness::LoopbackSender
 {
 public:
-    explicit Peer(std::int64_t total) : m_total(total / 80 * 80)
-    {
-        m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_listen, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(m_listen, 1);
-        socklen_t length = sizeof a;
-        ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&a), &length);
-        m_port = ntohs(a.sin_port);
-        m_thread = std::thread([this] { Run(); });
-    }
-    ~Peer()
-    {
-        m_thread.join();
-        ::close(m_listen);
-    }
-    unsigned short Port() const { return m_port; }
-
-private:
-    void Run()
-    {
-        const int fd = ::accept(m_listen, nullptr, nullptr);
-        const std::string block = TextBlock();
-        std::int64_t sent = 0;
-        while (sent < m_total) {
-            const std::size_t want =
-                static_cast<std::size_t>(std::min<std::int64_t>(block.size(), m_total - sent));
-            const ssize_t n = ::send(fd, block.data(), want, MSG_NOSIGNAL);
-            if (n <= 0)
-                break;
-            sent += n;
-        }
-        ::send(fd, "END\r\n", 5, MSG_NOSIGNAL);
-        ::shutdown(fd, SHUT_WR);
-        char sink[256];
-        while (::recv(fd, sink, sizeof sink, 0) > 0) {
-        }
-        ::close(fd);
-    }
-
-    std::int64_t m_total;
-    int m_listen = -1;
-    unsigned short m_port = 0;
-    std::thread m_thread;
-};
-
-// Counts the paints of the widget it watches.
-class PaintCounter : public QObject
-{
-public:
-    int paints = 0;
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        if (event->type() == QEvent::Paint)
-            ++paints;
-        return false;
-    }
+    explicit Peer(std::int64_t total) : LoopbackSender(TextBlock(), total / 80 * 80, "END\r\n") {}
 };
 
 struct Result
@@ -160,7 +94,7 @@ Result WholeProgram(std::int64_t total)
         result.rssMax = std::max(result.rssMax, ResidentKiB());
         if (tel.m_editTerminal->IsReadOnly()) {
             result.seconds = clock.nsecsElapsed() / 1e9;
-            result.paints = counter.paints;
+            result.paints = counter.count;
             result.complete = tel.m_editTerminal->Terminal().Text().endsWith(u"\nEND\nConnection closed\n");
             tel.EndDialog(0);
         }

@@ -1,0 +1,122 @@
+#pragma once
+
+// What the whole-program harnesses share: this process's memory figures, a
+// loopback peer that sends one block over and over, and a paint counter.
+#include <QEvent>
+#include <QObject>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <fstream>
+#include <string>
+#include <thread>
+
+namespace harness {
+
+// A field of /proc/self/status in KiB ("VmRSS", "VmHWM"); -1 if absent.
+inline long StatusKiB(const char* field)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    const std::string key = std::string(field) + ":";
+    while (std::getline(status, line)) {
+        if (line.rfind(key, 0) == 0)
+            return std::stol(line.substr(key.size()));
+    }
+    return -1;
+}
+
+inline long ResidentKiB()
+{
+    return StatusKiB("VmRSS");
+}
+
+// Listens on a free IPv4 loopback port. Its thread sends `block` over and
+// over to the first client until `total` bytes have gone (or the client
+// goes, for an endless flood), then `trailer`, then shuts its side and waits
+// for the client to close.
+class LoopbackSender
+{
+public:
+    LoopbackSender(std::string block, std::int64_t total, std::string trailer = {})
+        : m_block(std::move(block)), m_trailer(std::move(trailer)), m_total(total)
+    {
+        m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(m_listen, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(m_listen, 1);
+        socklen_t length = sizeof a;
+        ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&a), &length);
+        m_port = ntohs(a.sin_port);
+        m_thread = std::thread([this] { Run(); });
+    }
+    ~LoopbackSender()
+    {
+        m_thread.join();
+        ::close(m_listen);
+    }
+    LoopbackSender(const LoopbackSender&) = delete;
+    LoopbackSender& operator=(const LoopbackSender&) = delete;
+
+    unsigned short Port() const { return m_port; }
+    // From the first byte sent to the client's close.
+    double Seconds() const { return m_seconds; }
+
+private:
+    void Run()
+    {
+        const int fd = ::accept(m_listen, nullptr, nullptr);
+        const auto start = std::chrono::steady_clock::now();
+        std::int64_t sent = 0;
+        while (sent < m_total) {
+            const auto want =
+                static_cast<std::size_t>(std::min<std::int64_t>(m_block.size(), m_total - sent));
+            const ssize_t n = ::send(fd, m_block.data(), want, MSG_NOSIGNAL);
+            if (n <= 0)
+                break;
+            sent += n;
+        }
+        if (!m_trailer.empty())
+            ::send(fd, m_trailer.data(), m_trailer.size(), MSG_NOSIGNAL);
+        ::shutdown(fd, SHUT_WR);
+        char sink[256];
+        while (::recv(fd, sink, sizeof sink, 0) > 0) {
+        }
+        m_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        ::close(fd);
+    }
+
+    const std::string m_block;
+    const std::string m_trailer;
+    const std::int64_t m_total;
+    int m_listen = -1;
+    unsigned short m_port = 0;
+    std::thread m_thread;
+    std::atomic<double> m_seconds{0};
+};
+
+// Counts the paint events of the widgets it is installed on.
+class PaintCounter : public QObject
+{
+public:
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++count;
+        return false;
+    }
+};
+
+} // namespace harness
