@@ -8,7 +8,7 @@ CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS=-g
 # The project's own checks stop on any warning.
 CHECK_FLAGS = -DKORVO_WERROR=ON
 
-.PHONY: all deps build run test test-plain test-sanitize bench fuzz clean
+.PHONY: all deps build run test test-plain test-sanitize bench fuzz package clean
 
 all: build
 
@@ -52,6 +52,11 @@ fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVO_LIBFUZZER=ON -DKORVO_BENCH=OFF $(CHECK_FLAGS)
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	@for f in $(FUZZ_BUILD)/bin/fuzz_*; do echo "== $$f"; "$$f" -max_total_time=30 || exit 1; done
+
+# The Debian package, from the program and its installed files alone.
+package: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target korvo korvo_desktop_data
+	cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
