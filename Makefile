@@ -3,9 +3,12 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc)
-CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# Optimised as a packager builds (-O3), with debug information for the tests.
+CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS=-g
+# The project's own checks stop on any warning.
+CHECK_FLAGS = -DKORVO_WERROR=ON
 
-.PHONY: all deps build run test test-plain test-sanitize bench fuzz clean
+.PHONY: all deps build run test test-plain test-sanitize bench fuzz package clean
 
 all: build
 
@@ -18,7 +21,8 @@ $(BUILD)/CMakeCache.txt:
 build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+run: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target korvo
 	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
 	  echo "No display found. Start Korvo under a virtual X server with:"; \
 	  echo "    xvfb-run -a $(BUILD)/bin/korvo"; \
@@ -28,11 +32,13 @@ run: build
 
 test: deps test-plain test-sanitize
 
-test-plain: build
+test-plain: deps
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS) $(CHECK_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
 test-sanitize: deps
-	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKORVO_SANITIZE=ON -DKORVO_BENCH=OFF
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKORVO_SANITIZE=ON -DKORVO_BENCH=OFF $(CHECK_FLAGS)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && QT_QPA_PLATFORM=offscreen \
 	  ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
@@ -44,9 +50,14 @@ bench: build
 	@for h in $(BUILD)/bin/harness_*; do [ -x "$$h" ] && "$$h"; done; true
 
 fuzz: deps
-	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVO_LIBFUZZER=ON -DKORVO_BENCH=OFF
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVO_LIBFUZZER=ON -DKORVO_BENCH=OFF $(CHECK_FLAGS)
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	@for f in $(FUZZ_BUILD)/bin/fuzz_*; do echo "== $$f"; "$$f" -max_total_time=30 || exit 1; done
+
+# The Debian package, from the program and its installed files alone.
+package: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target korvo korvo_desktop_data
+	cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

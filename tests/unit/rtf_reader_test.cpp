@@ -18,9 +18,15 @@ std::string Describe(const RtfReader& reader)
         if (!out.empty())
             out += '\n';
         out += "LCRJ"[static_cast<int>(p.format.alignment)];
-        if (p.format.spaceBefore || p.format.spaceAfter)
-            out +=
-                "(" + std::to_string(p.format.spaceBefore) + "," + std::to_string(p.format.spaceAfter) + ")";
+        // Appended piece by piece: GCC 12 at -O3 takes "(" + std::string&& for an
+        // overlapping memcpy (a false -Wrestrict).
+        if (p.format.spaceBefore || p.format.spaceAfter) {
+            out += '(';
+            out += std::to_string(p.format.spaceBefore);
+            out += ',';
+            out += std::to_string(p.format.spaceAfter);
+            out += ')';
+        }
         out += ':';
         for (const RtfRun& run : p.runs) {
             std::string flags;
