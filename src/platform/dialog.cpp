@@ -2,6 +2,7 @@
 
 #include "platform/data_exchange.h"
 #include "platform/dialog_button_accessible.h"
+#include "platform/dialog_combo_accessible.h"
 #include "platform/program_icon.h"
 #include "platform/spin_button.h"
 
@@ -48,6 +49,7 @@ int MulDiv(int a, int b, int c)
 CDialog::CDialog(const DialogTemplate& tpl, QWidget* parent) : QDialog(parent), m_template(tpl)
 {
     InstallDialogButtonAccessibility();
+    InstallDialogComboAccessibility();
     m_templateFont = QFont(QString::fromUtf8(tpl.fontFace));
     m_templateFont.setPointSize(tpl.fontPoints);
     BaseUnits(m_templateFont, m_baseUnitX, m_baseUnitY);

@@ -99,8 +99,13 @@ TEST_F(TelnetWindow, CharacterModeOnAnyPortButTheTelnetPort)
         EXPECT_EQ(QAccessible::EditableText, access->role());
         EXPECT_EQ(QStringLiteral("Terminal"), access->text(QAccessible::Name));
         EXPECT_EQ(QStringLiteral("hello\nworld!"), access->textInterface()->text(0, -1));
-        EXPECT_EQ(QStringLiteral("Send"), tel.m_comboTx->accessibleName());
-        EXPECT_EQ(QStringLiteral("Receive"), tel.m_comboRx->accessibleName());
+        // The combo boxes read as their labels, the chosen item as their value.
+        for (const auto& [combo, label] : {std::pair{tel.m_comboTx, "Send"}, std::pair{tel.m_comboRx, "Receive"}}) {
+            QAccessibleInterface* box = QAccessible::queryAccessibleInterface(combo);
+            EXPECT_EQ(QAccessible::ComboBox, box->role());
+            EXPECT_EQ(QString::fromLatin1(label), box->text(QAccessible::Name));
+            EXPECT_EQ(combo->currentText(), box->text(QAccessible::Value));
+        }
         EXPECT_EQ(QStringLiteral("No operation"), tel.GetDlgItem(IDC_BUTTON_NOP)->accessibleName());
 
         tel.SendCommand(IDC_BUTTON_NOP);
