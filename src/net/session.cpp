@@ -287,6 +287,8 @@ void CKorvoDlg::OnButtonClose()
 {
     m_sock.Close();
     m_sockListen.Close();
+    // A new session reports its own accept failures afresh.
+    m_nAcceptErrorShown = 0;
     m_nState = STATE_READY;
     UpdateControls();
 }
