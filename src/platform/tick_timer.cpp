@@ -46,13 +46,13 @@ void CTickTimer::StartAt(Clock::time_point due)
         return;
     }
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(due.time_since_epoch()).count();
-    itimerspec spec{};
+    itimerspec when{};
     // Zero would disarm the timer; the monotonic clock is never that early.
-    spec.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
-    spec.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
-    if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0)
-        spec.it_value.tv_nsec = 1;
-    if (::timerfd_settime(m_fd, TFD_TIMER_ABSTIME, &spec, nullptr) == 0) {
+    when.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+    when.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+    if (when.it_value.tv_sec == 0 && when.it_value.tv_nsec == 0)
+        when.it_value.tv_nsec = 1;
+    if (::timerfd_settime(m_fd, TFD_TIMER_ABSTIME, &when, nullptr) == 0) {
         m_bActive = true;
         m_due = due;
     }
