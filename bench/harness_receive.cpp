@@ -305,22 +305,14 @@ bool Responsiveness()
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    // As a user without assistive technology runs it.
-    qunsetenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON");
-    qputenv("NO_AT_BRIDGE", "1");
+    harness::UseDisplayAsUsersDo();
     QApplication app(argc, argv);
     const std::int64_t total = (argc > 1 ? std::atoll(argv[1]) : 1024) * kMiB;
     std::printf("platform %s; receiving %lld MiB\n", qPrintable(QGuiApplication::platformName()),
                 static_cast<long long>(total / kMiB));
 
     int messages = 0;
-    SetMessageBoxHook([&](const MessageBoxRequest& r) {
-        ++messages;
-        std::fprintf(stderr, "message: %s\n", qPrintable(r.text));
-        return IDOK;
-    });
+    harness::LogMessageBoxes(messages);
     // A second argument picks one part: tcp, udp or flood.
     const QString only = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
     const auto wanted = [&](const char* part) { return only.isEmpty() || only == QLatin1String(part); };

@@ -249,18 +249,13 @@ bool SendOnce(CKorvoDlg& dlg, int type, const std::vector<char>& pane)
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    harness::UseDisplayAsUsersDo();
     QApplication app(argc, argv);
     InstallFontSubstitutions();
     std::printf("platform: %s\n", qPrintable(QGuiApplication::platformName()));
 
     int messages = 0;
-    SetMessageBoxHook([&](const MessageBoxRequest& r) {
-        ++messages;
-        std::fprintf(stderr, "message: %s\n", qPrintable(r.text));
-        return IDOK;
-    });
+    harness::LogMessageBoxes(messages);
 
     CKorvoDlg dlg;
     dlg.Create();

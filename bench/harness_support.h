@@ -2,6 +2,8 @@
 
 // What the whole-program harnesses share: this process's memory figures, a
 // loopback peer that sends one block over and over, and a paint counter.
+#include "platform/message_box.h"
+
 #include <QEvent>
 #include <QObject>
 
@@ -11,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -19,6 +22,27 @@
 #include <thread>
 
 namespace harness {
+
+// Before the QApplication: the display given in DISPLAY (xcb), else
+// offscreen, and no accessibility bridge, as a user without assistive
+// technology runs Korvo.
+inline void UseDisplayAsUsersDo()
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    qunsetenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON");
+    qputenv("NO_AT_BRIDGE", "1");
+}
+
+// Answers every message box with OK, prints it and counts it.
+inline void LogMessageBoxes(int& count)
+{
+    SetMessageBoxHook([&count](const MessageBoxRequest& r) {
+        ++count;
+        std::fprintf(stderr, "message: %s\n", qPrintable(r.text));
+        return IDOK;
+    });
+}
 
 // A field of /proc/self/status in KiB ("VmRSS", "VmHWM"); -1 if absent.
 inline long StatusKiB(const char* field)

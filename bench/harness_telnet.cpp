@@ -146,18 +146,13 @@ Result TerminalAlone(std::int64_t total)
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    harness::UseDisplayAsUsersDo();
     QApplication app(argc, argv);
     const std::int64_t total = (argc > 1 ? std::atoll(argv[1]) : 32) * kMiB;
     std::printf("platform %s, %lld MiB of 80-byte text lines\n", qPrintable(QGuiApplication::platformName()),
                 static_cast<long long>(total / kMiB));
     int messages = 0;
-    SetMessageBoxHook([&](const MessageBoxRequest& r) {
-        ++messages;
-        std::fprintf(stderr, "message: %s\n", qPrintable(r.text));
-        return IDOK;
-    });
+    harness::LogMessageBoxes(messages);
 
     const Result whole = WholeProgram(total);
     std::printf(
