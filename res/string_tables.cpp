@@ -53,6 +53,10 @@ const StringEntry kEnglish[] = {
     {146, "Korean"},
     {147, "English"},
     {148, "Franch"},
+    {200, "Start &Capture..."},
+    {201, "Sto&p Capture"},
+    {202, "&Messages..."},
+    {203, "Automatic &Replies..."},
 };
 
 const StringEntry kKorean[] = {
@@ -104,6 +108,10 @@ const StringEntry kKorean[] = {
     {146, "한국어"},
     {147, "영어"},
     {148, "프랑스어"},
+    {200, "캡처 시작(&C)..."},
+    {201, "캡처 중지(&P)"},
+    {202, "메시지(&M)..."},
+    {203, "자동 응답(&R)..."},
 };
 
 const StringEntry kChinese[] = {
@@ -155,6 +163,10 @@ const StringEntry kChinese[] = {
     {146, "Korean"},
     {147, "English"},
     {148, "Franch"},
+    {200, "开始捕获(&C)..."},
+    {201, "停止捕获(&P)"},
+    {202, "消息(&M)..."},
+    {203, "自动回复(&R)..."},
 };
 
 } // namespace

@@ -85,6 +85,8 @@ void CKorvoDlg::OnButtonConnect()
         return;
     m_nState = *next;
     m_comboMode->setEnabled(false);
+    if (m_nState == STATE_UDP_OPEN)
+        BeginTapSession(DescribeSession(m_sock.m_hSocket, SessionProtocol::Udp, false, false));
     UpdateControls();
 }
 
@@ -287,6 +289,7 @@ void CKorvoDlg::OnButtonClose()
 {
     m_sock.Close();
     m_sockListen.Close();
+    EndTapSession(false);
     // A new session reports its own accept failures afresh.
     m_nAcceptErrorShown = 0;
     m_nState = STATE_READY;
@@ -306,10 +309,12 @@ void CKorvoDlg::OnSocketConnect(CLumSock*, int error)
     if (m_comboMode->currentIndex() == MODE_UDP)
         return;
     m_nState = STATE_CONNECTED;
+    BeginTapSession(DescribeSession(m_sock.m_hSocket, SessionProtocol::Tcp, false, m_bTelnetActive));
     if (m_bTelnetActive) {
         UpdateControls();
         RunTelnetWindow();
         m_sock.Close();
+        EndTapSession(false);
         m_bTelnetActive = false;
         m_nState = STATE_READY;
     }
@@ -350,12 +355,14 @@ void CKorvoDlg::OnSocketAccept(CLumSock*, int error)
     m_nState = STATE_PEER_CONNECTED;
     if (const auto text = FormatPeerEndpoint(reinterpret_cast<const sockaddr*>(&peer)))
         m_strPeer = *text;
+    BeginTapSession(DescribeSession(m_sock.m_hSocket, SessionProtocol::Tcp, true, false));
     UpdateControls();
 }
 
-void CKorvoDlg::OnSocketClose(CLumSock*, int)
+void CKorvoDlg::OnSocketClose(CLumSock*, int error)
 {
     // The socket closes itself once this returns.
+    EndTapSession(error != 0);
     if (m_bTelnetActive) {
         m_dlgTelnet.m_editTerminal->OnConnectionClosed();
         return;
@@ -436,6 +443,19 @@ void CKorvoDlg::UpdateControls()
     apply(m_checkKeepAlive, row.keepAlive);
     apply(m_comboMode, row.combo);
     SetStatusText(row.status);
+}
+
+void CKorvoDlg::BeginTapSession(const SessionInfo& session)
+{
+    m_outgoing.Clear();
+    m_taps.Opened(session);
+}
+
+void CKorvoDlg::EndTapSession(bool byError)
+{
+    // Whatever was queued for the session that ended never goes out on the next.
+    m_outgoing.Clear();
+    m_taps.Ended(byError);
 }
 
 void CKorvoDlg::SetStatusText(const QString& text)

@@ -59,6 +59,10 @@ void CKorvoDlg::SetReceiveCount(std::int64_t total)
 void CKorvoDlg::OnSocketReceive(CLumSock* socket, int nErrorCode)
 {
     const int mode = m_comboMode->currentIndex();
+    // A capture that cannot keep up holds reading; the peer is slowed by the
+    // full socket, and nothing is dropped. Reading resumes when it releases.
+    if (m_taps.ReceiveHeld())
+        return;
     if (m_bTelnetActive) {
         TelnetOnReceiveData(*socket, nErrorCode);
         return;
@@ -67,8 +71,9 @@ void CKorvoDlg::OnSocketReceive(CLumSock* socket, int nErrorCode)
     // One block per event: the next event comes while more is waiting.
     std::uint8_t block[kBlockSize];
     int n;
-    if (mode == MODE_UDP) {
-        sockaddr_storage from;
+    sockaddr_storage from{};
+    const bool udp = mode == MODE_UDP;
+    if (udp) {
         socklen_t fromLength = sizeof from;
         // MSG_TRUNC makes a datagram longer than the block show its real length
         // instead of arriving cut short.
@@ -90,6 +95,7 @@ void CKorvoDlg::OnSocketReceive(CLumSock* socket, int nErrorCode)
         }
         n = 0;
     }
+    m_taps.Received(block, n, udp ? reinterpret_cast<const sockaddr*>(&from) : nullptr);
     m_hexRecv->AppendData(n, block);
     m_nRecvTotal += n;
     ShowReceiveCountSoon(*this);

@@ -47,6 +47,7 @@ void CKorvoDlg::OnButtonSend()
     m_nSendCount = 0;
     m_bSendPaused = 0;
     m_nSendTotal = m_hexSend->m_nLength;
+    m_nPaneChunkEnd = 0;
     // A send that was blocked stays blocked: the socket is still full.
     m_pSendDlg->StartSend(m_nSendTotal);
     ShowSendDlg();
@@ -75,19 +76,42 @@ void CKorvoDlg::KillSendTimer()
     m_sendTimer.Stop();
 }
 
+bool CKorvoDlg::CanSendQueued(SendSchedule::Clock::time_point now) const
+{
+    // The rest of a pane chunk that went out short comes first, so the queue's
+    // bytes never land inside one of the pane's chunks.
+    const bool paneChunkOpen = CanSendChunk() && m_nSendCount < m_nPaneChunkEnd;
+    return IsSendingState(m_nState) && !m_bTelnetActive && !m_bSendBlocked && !paneChunkOpen &&
+           m_outgoing.Next(now) != nullptr;
+}
+
+std::optional<SendSchedule::Clock::time_point> CKorvoDlg::NextSendTick(SendSchedule::Clock::time_point now) const
+{
+    std::optional<SendSchedule::Clock::time_point> due;
+    if (CanSendChunk())
+        due = m_sendSchedule.Next(true, now);
+    if (const auto queued = m_outgoing.NextDue();
+        queued && IsSendingState(m_nState) && !m_bTelnetActive && !m_bSendBlocked) {
+        const auto at = m_sendSchedule.Next(true, std::max(now, *queued));
+        due = due ? std::min(*due, at) : at;
+    }
+    return due;
+}
+
 void CKorvoDlg::SetSendTimer()
 {
-    m_sendTimer.StartAt(m_sendSchedule.Next(CanSendChunk(), SendSchedule::Clock::now()));
+    const auto now = SendSchedule::Clock::now();
+    m_sendTimer.StartAt(NextSendTick(now).value_or(m_sendSchedule.Next(false, now)));
 }
 
 void CKorvoDlg::WakeSendTimer()
 {
     // A tick under way arms the timer itself when it ends.
-    if (m_bInSendTick || !CanSendChunk())
+    if (m_bInSendTick)
         return;
-    const auto due = m_sendSchedule.Next(true, SendSchedule::Clock::now());
-    if (!m_sendTimer.IsActive() || due < m_sendTimer.Due())
-        m_sendTimer.StartAt(due);
+    const auto due = NextSendTick(SendSchedule::Clock::now());
+    if (due && (!m_sendTimer.IsActive() || *due < m_sendTimer.Due()))
+        m_sendTimer.StartAt(*due);
 }
 
 void CKorvoDlg::OnTimer(int nIDEvent)
@@ -101,6 +125,9 @@ void CKorvoDlg::OnTimer(int nIDEvent)
     m_bInSendTick = true;
     if (CanSendChunk())
         SendChunk();
+    // At most one chunk of the queue per tick as well.
+    if (CanSendQueued(SendSchedule::Clock::now()))
+        SendQueuedChunk();
     m_bInSendTick = false;
     SetSendTimer();
 }
@@ -116,16 +143,9 @@ void CKorvoDlg::SendChunk()
     // and bytes cut off by a shorter length go out as zeros.
     const std::uint8_t* chunk = m_hexSend->m_pData + m_nSendCount;
     int r;
+    AddrInfoPtr remote;
     if (mode == MODE_UDP) {
-        m_strRemoteIP = TrimRemoteAddress(m_strRemoteIP);
-        AddrInfoPtr remote;
-        ResolverRequest request = UdpSendRequest(m_strRemoteIP, m_nRemotePort);
-        // No remote address stands for this machine. Its loopback in the
-        // socket's own family, or ::1 would come first and could never leave
-        // the IPv4 socket that an empty address opens.
-        if (m_strRemoteIP.isEmpty())
-            request.family = SocketFamily(m_sock.m_hSocket);
-        if (const int code = Resolve(request, remote)) {
+        if (const int code = ResolveUdpDestination(remote)) {
             // Reported once: the transfer pauses, so the user can press Start
             // to try again instead of meeting one message box after another.
             m_bSendPaused = 1;
@@ -139,28 +159,99 @@ void CKorvoDlg::SendChunk()
     } else {
         r = m_sock.Send(chunk, n);
     }
+    // Read before anything else can touch it.
+    const int error = r < 0 ? errno : 0;
 
     if (r < 0) {
-        const int error = errno;
+        if (error == CAsyncSocket::SOCK_WOULDBLOCK) {
+            // The same bytes go again once the socket has room.
+            m_bSendBlocked = 1;
+            m_nPaneChunkEnd = m_nSendCount + n;
+            return;
+        }
+        EndSessionBySendError(error);
+        return;
+    }
+    if (r < n)
+        m_nPaneChunkEnd = m_nSendCount + n;
+    if (r > 0) {
+        m_taps.Sent(chunk, r, remote ? remote->ai_addr : nullptr);
+        m_nSendCount += r;
+        m_pSendDlg->OnSendNotify(SEND_PROGRESS, m_nSendCount);
+        if (m_nSendCount == m_nSendTotal)
+            m_pSendDlg->OnSendNotify(SEND_DONE, 0);
+    }
+}
+
+int CKorvoDlg::ResolveUdpDestination(AddrInfoPtr& remote)
+{
+    m_strRemoteIP = TrimRemoteAddress(m_strRemoteIP);
+    ResolverRequest request = UdpSendRequest(m_strRemoteIP, m_nRemotePort);
+    // No remote address stands for this machine. Its loopback in the socket's
+    // own family, or ::1 would come first and could never leave the IPv4
+    // socket that an empty address opens.
+    if (m_strRemoteIP.isEmpty())
+        request.family = SocketFamily(m_sock.m_hSocket);
+    return Resolve(request, remote);
+}
+
+void CKorvoDlg::EndSessionBySendError(int error)
+{
+    m_nState = STATE_READY;
+    m_sock.Close();
+    // Ready means no socket is open: a listener left behind would hold the port.
+    m_sockListen.Close();
+    EndTapSession(true);
+    ShowSystemError(error);
+    UpdateControls();
+}
+
+void CKorvoDlg::SendQueuedChunk()
+{
+    const OutgoingQueue::Item* item = m_outgoing.Next(SendSchedule::Clock::now());
+    if (!item)
+        return;
+    // A copy shares the bytes and stays valid whatever a tap queues meanwhile.
+    const QByteArray bytes = item->bytes;
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData()) + item->sent;
+    const int left = static_cast<int>(bytes.size() - item->sent);
+    const bool udp = m_comboMode->currentIndex() == MODE_UDP;
+    int r;
+    const sockaddr* to = nullptr;
+    AddrInfoPtr remote;
+    if (udp) {
+        // A datagram holds the whole item, so its bytes arrive together.
+        socklen_t length = item->destinationLength;
+        if (item->destination) {
+            to = reinterpret_cast<const sockaddr*>(&*item->destination);
+        } else if (const int code = ResolveUdpDestination(remote)) {
+            // This item fails; the session stays, as it does for the pane.
+            m_outgoing.Fail(code);
+            ShowSystemError(code);
+            return;
+        } else {
+            to = remote->ai_addr;
+            length = remote->ai_addrlen;
+        }
+        r = m_sock.SendTo(data, left, to, length);
+    } else {
+        r = m_sock.Send(data, std::min(left, static_cast<int>(SEND_CHUNK_SIZE)));
+    }
+    const int error = r < 0 ? errno : 0;
+
+    if (r < 0) {
         if (error == CAsyncSocket::SOCK_WOULDBLOCK) {
             // The same bytes go again once the socket has room.
             m_bSendBlocked = 1;
             return;
         }
-        m_nState = STATE_READY;
-        m_sock.Close();
-        // Ready means no socket is open: a listener left behind would hold
-        // the port.
-        m_sockListen.Close();
-        ShowSystemError(error);
-        UpdateControls();
+        m_outgoing.Fail(error);
+        EndSessionBySendError(error);
         return;
     }
     if (r > 0) {
-        m_nSendCount += r;
-        m_pSendDlg->OnSendNotify(SEND_PROGRESS, m_nSendCount);
-        if (m_nSendCount == m_nSendTotal)
-            m_pSendDlg->OnSendNotify(SEND_DONE, 0);
+        m_taps.Sent(data, r, to);
+        m_outgoing.Advance(r, udp);
     }
 }
 
@@ -186,6 +277,7 @@ int CKorvoDlg::OnSendNotify(int code, int)
     case SEND_RESTART:
         m_nSendTotal = m_hexSend->m_nLength;
         m_nSendCount = 0;
+        m_nPaneChunkEnd = 0;
         m_pSendDlg->StartSend(m_nSendTotal);
         m_bSendPaused = 0;
         WakeSendTimer();

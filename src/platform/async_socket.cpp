@@ -290,6 +290,14 @@ int CAsyncSocket::SendTo(const void* buffer, int length, const sockaddr* address
     return static_cast<int>(n);
 }
 
+void CAsyncSocket::ResumeReceive()
+{
+    if (!IsOpen() || !m_bReadHeld || m_role == Role::StreamListening)
+        return;
+    m_bReadHeld = false;
+    UpdateRead();
+}
+
 void CAsyncSocket::Close()
 {
     if (!IsOpen())

@@ -67,6 +67,9 @@ public:
     int Send(const void* buffer, int length, int flags = 0);
     int SendTo(const void* buffer, int length, const sockaddr* address, socklen_t addressLength,
                int flags = 0);
+    // A receive handler that returned without reading holds further receive
+    // events; this brings them back (at once if data is waiting).
+    void ResumeReceive();
     // Closes the handle and stops all events; harmless when already closed.
     virtual void Close();
 

@@ -72,6 +72,9 @@ int CTelEdit::OnReceiveData(CAsyncSocket& socket)
         m_engine.Process(m_engine.ReadBuffer(), 0);
         return 0;
     }
+    // Raw, IAC sequences and all, before the engine's answers to them.
+    if (m_pTaps && n > 0)
+        m_pTaps->Received(m_engine.ReadBuffer(), n, nullptr);
     m_engine.Process(m_engine.ReadBuffer(), n);
     return 0;
 }
@@ -175,8 +178,11 @@ void CTelEdit::Send(const void* data, int length)
 {
     // Answers, typed characters and NOP alike: sent once, the result not
     // looked at. After the peer has gone the socket is closed and they vanish.
-    if (m_pSocket && m_pSocket->IsOpen())
-        m_pSocket->Send(data, length);
+    if (!m_pSocket || !m_pSocket->IsOpen())
+        return;
+    const int sent = m_pSocket->Send(data, length);
+    if (m_pTaps && sent > 0)
+        m_pTaps->Sent(static_cast<const std::uint8_t*>(data), sent, nullptr);
 }
 
 void CTelEdit::OnTextChanged()

@@ -7,6 +7,7 @@
 //
 // A flood of text repaints at most about sixty times a second; the text and
 // its row count are always current, only the painting waits.
+#include "net/session_tap.h"
 #include "telnet/telnet_engine.h"
 #include "telnet/terminal_text.h"
 
@@ -29,6 +30,8 @@ public:
     // A session on a connected socket (not owned); for port 23 the opening
     // requests go out at once.
     void BeginSession(CAsyncSocket* socket, int remotePort);
+    // Where the session's raw bytes are reported, both ways (may be null).
+    void SetTaps(SessionTaps* taps) { m_pTaps = taps; }
     // Reads at most one block from the socket and shows it. Returns 0, or the
     // error of a failed read, which the caller reports.
     int OnReceiveData(CAsyncSocket& socket);
@@ -48,6 +51,7 @@ public:
     int VisibleRows() const;
 
     CAsyncSocket* m_pSocket = nullptr;
+    SessionTaps* m_pTaps = nullptr;
 
     // TelnetDisplay
     void InsertText(const char* text, int length) override;

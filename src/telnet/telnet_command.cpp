@@ -2,6 +2,8 @@
 // window for as long as the user keeps it open.
 #include "ui/korvo_dlg.h"
 
+#include "telnet/tel_edit.h"
+
 #include <QComboBox>
 
 void CKorvoDlg::OnTelnet()
@@ -20,6 +22,7 @@ void CKorvoDlg::OnTelnet()
 void CKorvoDlg::RunTelnetWindow()
 {
     m_dlgTelnet.SetSession(&m_sock, static_cast<int>(m_nRemotePort));
+    m_dlgTelnet.m_editTerminal->SetTaps(&m_taps);
     // The socket's events keep coming through the window's modal loop; the
     // main window takes no input meanwhile.
     setEnabled(false);

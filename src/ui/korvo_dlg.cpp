@@ -1,6 +1,8 @@
 #include "ui/korvo_dlg.h"
 
+#include "capture/capture.h"
 #include "dialog_templates.h"
+#include "messages/messages_dlg.h"
 #include "panes/hex_edit.h"
 #include "platform/data_exchange.h"
 #include "platform/fonts.h"
@@ -9,7 +11,10 @@
 #include "platform/spin_button.h"
 #include "platform/strings.h"
 #include "progress/send_dlg.h"
+#include "replies/replies_dlg.h"
 #include "ui/about_dlg.h"
+
+#include <QAction>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -40,9 +45,39 @@ CKorvoDlg::CKorvoDlg(QWidget* parent)
     // The window menu from the keyboard, where the system menu would be.
     auto* windowMenu = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
     connect(windowMenu, &QShortcut::activated, this, [this] { ShowWindowMenu(mapToGlobal(QPoint(0, 0))); });
+    AddWindowActions();
+    // Receiving that a capture held goes on when the capture has caught up.
+    m_taps.m_onReceiveReleased = [this] { m_sock.ResumeReceive(); };
+    m_outgoing.m_onQueued = [this] { WakeSendTimer(); };
 }
 
-CKorvoDlg::~CKorvoDlg() = default;
+CKorvoDlg::~CKorvoDlg()
+{
+    // The additions go first: they are subscribed to the session and hold
+    // items in its queue.
+    m_outgoing.Clear();
+    m_pRepliesDlg.reset();
+    m_pMessagesDlg.reset();
+    m_pCapture.reset();
+}
+
+void CKorvoDlg::AddWindowActions()
+{
+    const auto add = [this](int stringId, const QKeySequence& shortcut, void (CKorvoDlg::*handler)()) {
+        auto* action = new QAction(LoadStr(stringId), this);
+        action->setShortcut(shortcut);
+        action->setShortcutVisibleInContextMenu(true);
+        connect(action, &QAction::triggered, this, handler);
+        // Added to the window so that the shortcut works with the menu closed.
+        addAction(action);
+        return action;
+    };
+    m_actCaptureStart = add(200, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C), &CKorvoDlg::OnCaptureStart);
+    m_actCaptureStop = add(201, QKeySequence(), &CKorvoDlg::OnCaptureStop);
+    m_actCaptureStop->setEnabled(false);
+    m_actMessages = add(202, QKeySequence(Qt::CTRL | Qt::Key_M), &CKorvoDlg::OnMessages);
+    m_actReplies = add(203, QKeySequence(Qt::CTRL | Qt::Key_R), &CKorvoDlg::OnReplies);
+}
 
 QWidget* CKorvoDlg::CreateControl(const ControlTemplate& control, QWidget* parent)
 {
@@ -276,6 +311,12 @@ void CKorvoDlg::ShowWindowMenu(const QPoint& globalPos)
 {
     QMenu menu(this);
     QAction* about = menu.addAction(LoadStr(101));
+    menu.addSeparator();
+    menu.addAction(m_actCaptureStart);
+    menu.addAction(m_actCaptureStop);
+    menu.addSeparator();
+    menu.addAction(m_actMessages);
+    menu.addAction(m_actReplies);
     if (menu.exec(globalPos) == about)
         OnSysCommand(IDM_ABOUTBOX);
 }

@@ -3,7 +3,10 @@
 // CKorvoDlg: the main window. It owns the session, both panes and every
 // other window for its lifetime. The handlers of each feature are defined in
 // that feature's folder; this file declares them all in one place.
+#include "net/endpoint.h"
 #include "net/lum_sock.h"
+#include "net/outgoing_queue.h"
+#include "net/session_tap.h"
 #include "panes/send_schedule.h"
 #include "platform/dialog.h"
 #include "platform/tick_timer.h"
@@ -19,12 +22,16 @@
 #include <memory>
 #include <optional>
 
+class CCapture;
 class CHexEdit;
+class CMessagesDlg;
+class CRepliesDlg;
 class CSendDlg;
 class CSpinButtonCtrl;
 class QComboBox;
 class QCheckBox;
 class QLineEdit;
+class QAction;
 class QPushButton;
 class QLabel;
 class QTimer;
@@ -115,6 +122,13 @@ public:
     // iDelta: the change the spin proposes (up -1, down +1, more when held).
     void OnDeltaposDataLength(int iDelta);
 
+    // Window menu entries of the additions, each defined in its own folder
+    // (capture/, messages/, replies/).
+    void OnCaptureStart();
+    void OnCaptureStop();
+    void OnMessages();
+    void OnReplies();
+
     // Telnet (telnet/telnet_command.cpp)
     void OnTelnet();
     // Shows the Telnet window modally on the connected m_sock.
@@ -174,6 +188,19 @@ public:
     int m_bSendPaused = 0;
     std::unique_ptr<CSendDlg> m_pSendDlg;
 
+    // What the additions see of the session, and how they send on it.
+    SessionTaps m_taps;
+    OutgoingQueue m_outgoing;
+    // The additions, made when first asked for; gone before the session.
+    std::unique_ptr<CCapture> m_pCapture;
+    std::unique_ptr<CMessagesDlg> m_pMessagesDlg;
+    std::unique_ptr<CRepliesDlg> m_pRepliesDlg;
+    // Window menu entries with their shortcuts, which work while the menu is closed.
+    QAction* m_actCaptureStart = nullptr;
+    QAction* m_actCaptureStop = nullptr;
+    QAction* m_actMessages = nullptr;
+    QAction* m_actReplies = nullptr;
+
 protected:
     bool OnInitDialog() override;
     void DoDataExchange(CDataExchange* pDX) override;
@@ -191,10 +218,26 @@ private:
     void SetSendTimer();
     void WakeSendTimer();
     bool CanSendChunk() const;
+    // The queue's chunk may go at `now`: never inside a chunk of the pane.
+    bool CanSendQueued(std::chrono::steady_clock::time_point now) const;
+    void SendQueuedChunk();
+    // When the next tick has something to send; none when nothing can go.
+    std::optional<std::chrono::steady_clock::time_point> NextSendTick(std::chrono::steady_clock::time_point now) const;
+    // Where a datagram to the Remote Host fields goes; 0 or the resolver's code.
+    int ResolveUdpDestination(AddrInfoPtr& remote);
+    // A send failed: the session ends as the pane's send error ends it.
+    void EndSessionBySendError(int error);
+    // The additions hear of the session's opening and end; the queue belongs
+    // to one session.
+    void BeginTapSession(const SessionInfo& session);
+    void EndTapSession(bool byError);
+    void AddWindowActions();
     void SetAccessibleNames();
     void ShowWindowMenu(const QPoint& globalPos);
 
     CTickTimer m_sendTimer{[this] { OnTimer(SEND_TIMER_ID); }};
     SendSchedule m_sendSchedule;
     bool m_bInSendTick = false;
+    // Where the pane's chunk that was sent short ends: the queue waits for it.
+    int m_nPaneChunkEnd = 0;
 };

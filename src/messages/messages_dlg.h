@@ -1,0 +1,6 @@
+#pragma once
+
+// CMessagesDlg: the saved messages window. (Being built.)
+class CMessagesDlg
+{
+};

@@ -1,0 +1,6 @@
+#pragma once
+
+// CRepliesDlg: the automatic replies window. (Being built.)
+class CRepliesDlg
+{
+};
