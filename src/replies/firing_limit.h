@@ -1,0 +1,39 @@
+#pragma once
+
+// FiringLimit: the runaway guard of one rule. A rule may fire at most
+// `limit` times within any `window`; the firing over that pauses it until the
+// user lets it go again. Two programs answering each other then stop within a
+// second instead of flooding each other and freezing both windows.
+#include <chrono>
+#include <cstddef>
+#include <vector>
+
+class FiringLimit
+{
+public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr int LIMIT = 1000;
+    static constexpr std::chrono::seconds WINDOW{1};
+
+    explicit FiringLimit(int limit = LIMIT, Clock::duration window = WINDOW)
+        : m_nLimit(limit), m_window(window)
+    {
+    }
+
+    // A firing at `now`: true if it may go; false if the rule is paused,
+    // by this firing or before.
+    bool Allow(Clock::time_point now);
+    bool Paused() const { return m_bPaused; }
+    // Paused for another reason (its replies cannot go out as fast as it fires).
+    void Pause() { m_bPaused = true; }
+    // The user let the rule go again: it starts counting afresh.
+    void Resume();
+
+private:
+    int m_nLimit;
+    Clock::duration m_window;
+    bool m_bPaused = false;
+    // The times of the last `limit` firings, as a ring; made on first use.
+    std::vector<Clock::time_point> m_times;
+    std::size_t m_nNext = 0;
+};
