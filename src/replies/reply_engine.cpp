@@ -1,0 +1,180 @@
+#include "replies/reply_engine.h"
+
+#include <netinet/in.h>
+
+#include <algorithm>
+
+namespace {
+
+socklen_t AddressLength(const sockaddr* a)
+{
+    if (!a)
+        return 0;
+    if (a->sa_family == AF_INET)
+        return sizeof(sockaddr_in);
+    if (a->sa_family == AF_INET6)
+        return sizeof(sockaddr_in6);
+    return 0;
+}
+
+} // namespace
+
+CReplyEngine::CReplyEngine(SessionTaps& taps, OutgoingQueue& outgoing, std::vector<ReplyRule>& rules)
+    : m_taps(taps), m_outgoing(outgoing), m_rules(rules)
+{
+    Rebuild();
+    m_taps.Add(this);
+    if (m_taps.IsOpen())
+        OnSessionOpened(m_taps.Current(), TapTime::Now());
+}
+
+CReplyEngine::~CReplyEngine()
+{
+    m_taps.Remove(this);
+    DropPending();
+}
+
+void CReplyEngine::SetActive(bool on)
+{
+    if (on == m_bActive)
+        return;
+    m_bActive = on;
+    m_gapTimer.Stop();
+    if (!on) {
+        DropPending();
+        return;
+    }
+    for (std::size_t row = 0; row < m_rules.size(); ++row) {
+        if (m_rules[row].limit.Paused()) {
+            m_rules[row].limit.Resume();
+            if (m_onRuleChanged)
+                m_onRuleChanged(static_cast<int>(row));
+        }
+    }
+    m_pMatcher->Reset();
+}
+
+void CReplyEngine::SetGap(int ms)
+{
+    if (ms == m_nGapMs)
+        return;
+    m_nGapMs = ms;
+    Rebuild();
+}
+
+void CReplyEngine::RulesChanged()
+{
+    Rebuild();
+}
+
+void CReplyEngine::SetEnabled(int row, bool enabled)
+{
+    if (row < 0 || row >= static_cast<int>(m_rules.size()))
+        return;
+    ReplyRule& rule = m_rules[static_cast<std::size_t>(row)];
+    rule.enabled = enabled;
+    if (enabled && rule.limit.Paused()) {
+        rule.limit.Resume();
+        if (m_onRuleChanged)
+            m_onRuleChanged(row);
+    }
+}
+
+void CReplyEngine::Rebuild()
+{
+    std::vector<ReplyPattern> patterns;
+    patterns.reserve(m_rules.size());
+    for (const ReplyRule& rule : m_rules)
+        patterns.push_back({rule.when, {rule.pattern.begin(), rule.pattern.end()}});
+    m_pMatcher = std::make_unique<ReplyMatcher>(patterns, std::chrono::milliseconds(m_nGapMs));
+    m_gapTimer.Stop();
+}
+
+void CReplyEngine::OnSessionOpened(const SessionInfo& session, const TapTime&)
+{
+    m_bMatching = !session.telnet;
+    m_protocol = session.protocol;
+    m_gapTimer.Stop();
+    m_pMatcher->Reset();
+}
+
+void CReplyEngine::OnSessionEnded(bool, const TapTime&)
+{
+    m_bMatching = false;
+    m_gapTimer.Stop();
+}
+
+void CReplyEngine::OnBytesReceived(const std::uint8_t* data, int length, const sockaddr* peer,
+                                   const TapTime& time)
+{
+    if (!m_bActive || !m_bMatching || length <= 0)
+        return;
+    m_found.clear();
+    if (m_protocol == SessionProtocol::Udp) {
+        m_pMatcher->Reset();
+        m_pMatcher->Feed(data, static_cast<std::size_t>(length), time.steady, m_found);
+        m_pMatcher->EndFrame(m_found);
+        Fire(peer);
+        return;
+    }
+    m_pMatcher->Feed(data, static_cast<std::size_t>(length), time.steady, m_found);
+    Fire(nullptr);
+    ArmGap();
+}
+
+void CReplyEngine::Fire(const sockaddr* peer)
+{
+    for (const ReplyMatcher::Match& match : m_found) {
+        if (match.rule >= static_cast<int>(m_rules.size()))
+            continue;
+        ReplyRule& rule = m_rules[static_cast<std::size_t>(match.rule)];
+        if (!rule.enabled || rule.limit.Paused())
+            continue;
+        if (m_pending.size() >= PENDING_LIMIT)
+            rule.limit.Pause();
+        if (!rule.limit.Allow(match.decided)) {
+            if (m_onRuleChanged)
+                m_onRuleChanged(match.rule);
+            if (m_onPaused)
+                m_onPaused(match.rule);
+            continue;
+        }
+        ++rule.matched;
+        if (!rule.reply.isEmpty()) {
+            const auto due = std::max(match.read + std::chrono::milliseconds(rule.delayMs), match.decided);
+            // The queue tells the outcome from a later tick, never from inside Enqueue.
+            auto ticket = std::make_shared<OutgoingQueue::Ticket>();
+            *ticket = m_outgoing.Enqueue(
+                rule.reply, due, [this, ticket](OutgoingQueue::Outcome, int) { m_pending.erase(*ticket); },
+                peer, AddressLength(peer));
+            m_pending.insert(*ticket);
+        }
+        if (m_onRuleChanged)
+            m_onRuleChanged(match.rule);
+    }
+}
+
+void CReplyEngine::ArmGap()
+{
+    // The deadline only moves later while data comes: the timer, once armed,
+    // wakes at the old one and arms itself again.
+    if (const auto deadline = m_pMatcher->FrameDeadline(); deadline && !m_gapTimer.IsActive())
+        m_gapTimer.StartAt(*deadline);
+}
+
+void CReplyEngine::OnGap()
+{
+    if (!m_bActive || !m_bMatching)
+        return;
+    m_found.clear();
+    m_pMatcher->Quiet(CTickTimer::Clock::now(), m_found);
+    Fire(nullptr);
+    ArmGap();
+}
+
+void CReplyEngine::DropPending()
+{
+    for (const OutgoingQueue::Ticket ticket : m_pending)
+        m_outgoing.Cancel(ticket);
+    m_pending.clear();
+}

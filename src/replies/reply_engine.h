@@ -1,0 +1,74 @@
+#pragma once
+
+// CReplyEngine: the rules at work. It hears the main window's session through
+// its taps, matches what the session receives (never while the Telnet window
+// owns the connection) and queues each reply on the window's outgoing queue,
+// due at the time of the read that completed the match plus the rule's delay.
+// Over UDP each datagram is matched on its own and answered at its source.
+#include "net/outgoing_queue.h"
+#include "net/session_tap.h"
+#include "platform/tick_timer.h"
+#include "replies/reply_matcher.h"
+#include "replies/reply_rule.h"
+
+#include <functional>
+#include <memory>
+#include <unordered_set>
+#include <vector>
+
+class CReplyEngine : public SessionTap
+{
+public:
+    static constexpr int GAP_DEFAULT_MS = 50;
+    // Replies waiting in the queue at most: a rule that fires while they are
+    // this many is paused as a runaway, so the queue cannot grow without end.
+    static constexpr std::size_t PENDING_LIMIT = 10 * FiringLimit::LIMIT;
+
+    // `rules` is the window's list; the engine reads it and counts in it.
+    CReplyEngine(SessionTaps& taps, OutgoingQueue& outgoing, std::vector<ReplyRule>& rules);
+    ~CReplyEngine() override;
+    CReplyEngine(const CReplyEngine&) = delete;
+    CReplyEngine& operator=(const CReplyEngine&) = delete;
+
+    // "Reply automatically". On lets paused rules go again and starts matching
+    // afresh; off takes back the replies that have not gone yet.
+    void SetActive(bool on);
+    bool IsActive() const { return m_bActive; }
+    void SetGap(int ms);
+    int Gap() const { return m_nGapMs; }
+    // Patterns or the rules' order changed: matching starts afresh.
+    void RulesChanged();
+    // A rule was ticked or unticked; ticking lets a paused rule go again.
+    void SetEnabled(int row, bool enabled);
+
+    // A rule's counter or pause changed.
+    std::function<void(int row)> m_onRuleChanged;
+    // A rule was paused by the runaway guard. Called from inside a socket
+    // handler: whoever shows something modal must do it later.
+    std::function<void(int row)> m_onPaused;
+
+    void OnSessionOpened(const SessionInfo& session, const TapTime&) override;
+    void OnBytesReceived(const std::uint8_t* data, int length, const sockaddr* peer,
+                         const TapTime& time) override;
+    void OnSessionEnded(bool byError, const TapTime&) override;
+
+private:
+    void Rebuild();
+    void Fire(const sockaddr* peer);
+    void ArmGap();
+    void OnGap();
+    void DropPending();
+
+    SessionTaps& m_taps;
+    OutgoingQueue& m_outgoing;
+    std::vector<ReplyRule>& m_rules;
+    bool m_bActive = false;
+    // A session is open and not the Telnet window's.
+    bool m_bMatching = false;
+    SessionProtocol m_protocol = SessionProtocol::Tcp;
+    int m_nGapMs = GAP_DEFAULT_MS;
+    std::unique_ptr<ReplyMatcher> m_pMatcher;
+    std::vector<ReplyMatcher::Match> m_found;
+    CTickTimer m_gapTimer{[this] { OnGap(); }};
+    std::unordered_set<OutgoingQueue::Ticket> m_pending;
+};
