@@ -44,8 +44,10 @@
 
 namespace {
 
+using harness::Connect;
 using harness::PaintCounter;
-using harness::ResidentKiB;
+using harness::RunEventsFor;
+using harness::ShowAndWaitForPaint;
 
 using Clock = std::chrono::steady_clock;
 constexpr std::int64_t kMiB = 1024 * 1024;
@@ -56,27 +58,10 @@ double MsSince(Clock::time_point start, Clock::time_point end)
     return std::chrono::duration<double, std::milli>(end - start).count();
 }
 
-// Runs the event loop as the program does, sleeping when there is nothing to do.
-void RunEventsFor(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-// The receive harness's peer: a 64 KiB pattern, over and over.
-std::string PatternBlock()
-{
-    std::string block(64 * 1024, '\0');
-    for (std::size_t i = 0; i < block.size(); ++i)
-        block[i] = static_cast<char>(i * 13);
-    return block;
-}
-
 class Peer : public harness::LoopbackSender
 {
 public:
-    explicit Peer(std::int64_t total) : LoopbackSender(PatternBlock(), total) {}
+    explicit Peer(std::int64_t total) : LoopbackSender(harness::PatternBlock(), total) {}
 };
 
 double SocatBaseline(std::int64_t total)
@@ -126,78 +111,23 @@ double ClickFromOutside(QPushButton* button, const std::function<bool()>& done)
     return MsSince(posted, acted);
 }
 
-void ShowAndWaitForPaint(CKorvoDlg& dlg)
-{
-    PaintCounter painted;
-    dlg.installEventFilter(&painted);
-    dlg.show();
-    QElapsedTimer clock;
-    clock.start();
-    while (painted.count == 0 && clock.elapsed() < 5000)
-        RunEventsFor(5);
-    dlg.removeEventFilter(&painted);
-}
-
-void Connect(CKorvoDlg& dlg, int mode, unsigned short remotePort, unsigned short localPort)
-{
-    dlg.m_comboMode->setCurrentIndex(mode);
-    dlg.SendCommand(IDC_COMBO_MODE, CBN_SELCHANGE);
-    dlg.SetDlgItemText(IDC_EDIT_REMOTE_IP, QStringLiteral("127.0.0.1"));
-    dlg.SetDlgItemText(IDC_EDIT_REMOTE_PORT, QString::number(remotePort));
-    dlg.SetDlgItemText(IDC_EDIT_LOCAL_PORT, QString::number(localPort));
-    dlg.SendCommand(IDC_BUTTON_CONNECT);
-}
-
 bool TcpThroughput(std::int64_t total, const int& messages)
 {
     const double socatRate = total / SocatBaseline(total) / 1e6;
     std::printf("socat - > /dev/null : %8.1f MB/s\n", socatRate);
 
-    Peer peer(total);
     CKorvoDlg dlg;
     dlg.Create();
     ShowAndWaitForPaint(dlg);
-    Connect(dlg, MODE_TCP_CLIENT, peer.Port(), 1470);
-
-    QElapsedTimer clock;
-    bool full = false;
-    std::int64_t fullAt = 0;
-    long rssFull = 0, rssMax = 0;
-    std::int64_t nextSample = 0;
-    // Looks at the count every few milliseconds while the loop runs freely.
-    QEventLoop loop;
-    QTimer sampler;
-    QObject::connect(&sampler, &QTimer::timeout, [&] {
-        if (!full && dlg.m_nRecvTotal >= PANE_CAPACITY) {
-            full = true;
-            fullAt = dlg.m_nRecvTotal;
-            clock.start();
-            rssFull = ResidentKiB();
-            nextSample = fullAt;
-        }
-        if (full && dlg.m_nRecvTotal >= nextSample) {
-            rssMax = std::max(rssMax, ResidentKiB());
-            nextSample += 64 * kMiB;
-        }
-        if (dlg.m_nRecvTotal >= total || messages != 0 || dlg.m_nState == STATE_READY)
-            loop.quit();
-    });
-    sampler.start(5);
-    loop.exec();
-    const double seconds = clock.nsecsElapsed() / 1e9;
-    // The counter's text may trail the total by one turn of the loop.
-    RunEventsFor(50);
-    const double rate = (dlg.m_nRecvTotal - fullAt) / seconds / 1e6;
-    const bool exact =
-        dlg.GetDlgItemText(IDC_STATIC_RECV_COUNT) == QString::number(total) && dlg.m_nRecvTotal == total;
+    const harness::PaneFlood flood = harness::FloodFullPane(dlg, total, messages);
     std::printf(
         "Korvo receive pane  : %8.1f MB/s = %.0f %% of socat (after the pane filled; %lld bytes in %.2f s)\n",
-        rate, 100 * rate / socatRate, static_cast<long long>(dlg.m_nRecvTotal - fullAt), seconds);
+        flood.rate, 100 * flood.rate / socatRate, static_cast<long long>(flood.bytes), flood.seconds);
     std::printf("counter             : %s (%s)\n", qPrintable(dlg.GetDlgItemText(IDC_STATIC_RECV_COUNT)),
-                exact ? "exact" : "WRONG");
-    std::printf("resident memory     : %ld KiB when full, %ld KiB at most afterwards\n", rssFull, rssMax);
-    dlg.SendCommand(IDC_BUTTON_CLOSE);
-    return exact;
+                flood.exact ? "exact" : "WRONG");
+    std::printf("resident memory     : %ld KiB when full, %ld KiB at most afterwards\n", flood.rssFullKiB,
+                flood.rssMaxKiB);
+    return flood.exact;
 }
 
 // The port of a bound UDP socket on loopback that is closed again.

@@ -1,11 +1,18 @@
 #pragma once
 
 // What the whole-program harnesses share: this process's memory figures, a
-// loopback peer that sends one block over and over, and a paint counter.
+// loopback peer that sends one block over and over, a paint counter, and a
+// flood into the shown, full receive pane.
+#include "panes/pane_buffer.h"
 #include "platform/message_box.h"
+#include "ui/korvo_dlg.h"
 
+#include <QComboBox>
+#include <QElapsedTimer>
 #include <QEvent>
+#include <QEventLoop>
 #include <QObject>
+#include <QTimer>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -142,5 +149,101 @@ protected:
         return false;
     }
 };
+
+// Runs the event loop as the program does, sleeping when there is nothing to do.
+inline void RunEventsFor(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+inline void ShowAndWaitForPaint(CKorvoDlg& dlg)
+{
+    PaintCounter painted;
+    dlg.installEventFilter(&painted);
+    dlg.show();
+    QElapsedTimer clock;
+    clock.start();
+    while (painted.count == 0 && clock.elapsed() < 5000)
+        RunEventsFor(5);
+    dlg.removeEventFilter(&painted);
+}
+
+inline void Connect(CKorvoDlg& dlg, int mode, unsigned short remotePort, unsigned short localPort)
+{
+    dlg.m_comboMode->setCurrentIndex(mode);
+    dlg.SendCommand(IDC_COMBO_MODE, CBN_SELCHANGE);
+    dlg.SetDlgItemText(IDC_EDIT_REMOTE_IP, QStringLiteral("127.0.0.1"));
+    dlg.SetDlgItemText(IDC_EDIT_REMOTE_PORT, QString::number(remotePort));
+    dlg.SetDlgItemText(IDC_EDIT_LOCAL_PORT, QString::number(localPort));
+    dlg.SendCommand(IDC_BUTTON_CONNECT);
+}
+
+// The receive floods' peer: a 64 KiB pattern, over and over.
+inline std::string PatternBlock()
+{
+    std::string block(64 * 1024, '\0');
+    for (std::size_t i = 0; i < block.size(); ++i)
+        block[i] = static_cast<char>(i * 13);
+    return block;
+}
+
+// What a flood into the shown, full receive pane gave.
+struct PaneFlood
+{
+    // MB/s, bytes and seconds from the moment the pane was full.
+    double rate = 0;
+    std::int64_t bytes = 0;
+    double seconds = 0;
+    // The counter shows every byte.
+    bool exact = false;
+    long rssFullKiB = 0;
+    long rssMaxKiB = 0;
+};
+
+// Connects the shown dialog as a TCP client to a peer that sends `total`
+// bytes of PatternBlock() as fast as it can, and measures the receive rate
+// once the pane is full; stops early on a message box. Closes the session.
+inline PaneFlood FloodFullPane(CKorvoDlg& dlg, std::int64_t total, const int& messages)
+{
+    LoopbackSender peer(PatternBlock(), total);
+    Connect(dlg, MODE_TCP_CLIENT, peer.Port(), 1470);
+
+    PaneFlood flood;
+    QElapsedTimer clock;
+    bool full = false;
+    std::int64_t fullAt = 0;
+    std::int64_t nextSample = 0;
+    // Looks at the count every few milliseconds while the loop runs freely.
+    QEventLoop loop;
+    QTimer sampler;
+    QObject::connect(&sampler, &QTimer::timeout, [&] {
+        if (!full && dlg.m_nRecvTotal >= PANE_CAPACITY) {
+            full = true;
+            fullAt = dlg.m_nRecvTotal;
+            clock.start();
+            flood.rssFullKiB = ResidentKiB();
+            nextSample = fullAt;
+        }
+        if (full && dlg.m_nRecvTotal >= nextSample) {
+            flood.rssMaxKiB = std::max(flood.rssMaxKiB, ResidentKiB());
+            nextSample += 64 * 1024 * 1024;
+        }
+        if (dlg.m_nRecvTotal >= total || messages != 0 || dlg.m_nState == STATE_READY)
+            loop.quit();
+    });
+    sampler.start(5);
+    loop.exec();
+    flood.seconds = clock.nsecsElapsed() / 1e9;
+    // The counter's text may trail the total by one turn of the loop.
+    RunEventsFor(50);
+    flood.bytes = dlg.m_nRecvTotal - fullAt;
+    flood.rate = flood.bytes / flood.seconds / 1e6;
+    flood.exact =
+        dlg.GetDlgItemText(IDC_STATIC_RECV_COUNT) == QString::number(total) && dlg.m_nRecvTotal == total;
+    dlg.SendCommand(IDC_BUTTON_CLOSE);
+    return flood;
+}
 
 } // namespace harness

@@ -87,8 +87,11 @@ void ReplyMatcher::BuildAutomaton(const std::vector<ReplyPattern>& patterns)
         node.outEnd = static_cast<int>(m_outputs.size());
     }
     m_root.fill(0);
-    for (const auto& [b, t] : children[0])
+    m_starts.fill(0);
+    for (const auto& [b, t] : children[0]) {
         m_root[b] = t;
+        m_starts[b] = 1;
+    }
 
     // Failure links breadth first: a node's link is known before its children's.
     std::vector<int> order;
@@ -112,11 +115,19 @@ int ReplyMatcher::Step(int state, std::uint8_t byte) const
         if (state == 0)
             return m_root[byte];
         const Node& node = m_nodes[static_cast<std::size_t>(state)];
-        const auto first = m_edgeBytes.begin() + node.edgeBegin;
-        const auto last = m_edgeBytes.begin() + node.edgeEnd;
-        const auto it = std::lower_bound(first, last, byte);
-        if (it != last && *it == byte)
-            return m_edgeTargets[static_cast<std::size_t>(it - m_edgeBytes.begin())];
+        // Deep in a pattern a node has one child or a few.
+        const std::uint8_t* const bytes = m_edgeBytes.data();
+        if (node.edgeEnd - node.edgeBegin <= 8) {
+            for (int e = node.edgeBegin; e < node.edgeEnd; ++e) {
+                if (bytes[e] == byte)
+                    return m_edgeTargets[static_cast<std::size_t>(e)];
+            }
+        } else {
+            const std::uint8_t* const it =
+                std::lower_bound(bytes + node.edgeBegin, bytes + node.edgeEnd, byte);
+            if (it != bytes + node.edgeEnd && *it == byte)
+                return m_edgeTargets[static_cast<std::size_t>(it - bytes)];
+        }
         state = node.fail;
     }
 }
@@ -169,7 +180,11 @@ void ReplyMatcher::ScanContains(const std::uint8_t* data, std::size_t length, Cl
     std::size_t i = 0;
     while (i < length) {
         if (s == 0) {
-            // Most bytes of most streams start no pattern.
+            // Most bytes of most streams start no pattern: eight at a time.
+            while (i + 8 <= length && (m_starts[data[i]] | m_starts[data[i + 1]] | m_starts[data[i + 2]] |
+                                       m_starts[data[i + 3]] | m_starts[data[i + 4]] | m_starts[data[i + 5]] |
+                                       m_starts[data[i + 6]] | m_starts[data[i + 7]]) == 0)
+                i += 8;
             while (i < length && m_root[data[i]] == 0)
                 ++i;
             if (i == length)

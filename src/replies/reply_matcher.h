@@ -112,6 +112,8 @@ private:
     // The "contains" patterns' automaton. The root's row is whole, so bytes
     // that start no pattern are skipped in a tight loop.
     std::array<int, 256> m_root{};
+    // 1 for the bytes that begin a pattern.
+    std::array<std::uint8_t, 256> m_starts{};
     std::vector<Node> m_nodes;
     std::vector<std::uint8_t> m_edgeBytes;
     std::vector<int> m_edgeTargets;

@@ -1,0 +1,247 @@
+// Automatic replies through the real main dialog, shown.
+//
+// 1. latency: the dialog listens (TCP server) with the rule "contains PING
+//    -> PONG\r\n"; a peer sends a 16-byte request 1,000 times and waits for
+//    each reply. Prints the request-to-reply times at the peer (median, 99th
+//    percentile, worst) and how many replies were missing.
+// 2. flood: a loopback peer floods the shown, full receive pane, first with
+//    replies off, then with sixteen "contains" rules of 4 to 32 bytes on, and
+//    so on in turn; prints each rate and the best with rules against the best
+//    without.
+// 3. runaway: two dialogs whose rules answer each other with twice what
+//    asked for it. Prints how long until both rules were paused and all was
+//    quiet, and the worst lateness of a 10 ms timer meanwhile (how long the
+//    window could not respond).
+//
+// Runs on the display given in DISPLAY (xcb), else offscreen, with the
+// accessibility bridge off:
+//     xvfb-run -a build/bin/harness_replies [MiB per flood, default 512] [latency|flood|runaway]
+#include "harness_support.h"
+#include "reply_bench_rules.h"
+
+#include "platform/message_box.h"
+#include "replies/reply_engine.h"
+#include "ui/korvo_dlg.h"
+
+#include <QApplication>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr std::int64_t kMiB = 1024 * 1024;
+
+using harness::RunEventsFor;
+
+ReplyRule Rule(const std::string& pattern, const std::string& reply)
+{
+    ReplyRule rule;
+    rule.pattern = QByteArray::fromStdString(pattern);
+    rule.reply = QByteArray::fromStdString(reply);
+    return rule;
+}
+
+// The rules of a dialog, replying automatically.
+struct Replies
+{
+    Replies(CKorvoDlg& dlg, std::vector<ReplyRule> list) : rules(std::move(list))
+    {
+        engine = std::make_unique<CReplyEngine>(dlg.m_taps, dlg.m_outgoing, rules);
+        engine->m_onPaused = [this](int) { ++paused; };
+        engine->SetActive(true);
+    }
+    std::vector<ReplyRule> rules;
+    std::unique_ptr<CReplyEngine> engine;
+    int paused = 0;
+};
+
+// A port that was free a moment ago.
+unsigned short FreeTcpPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t length = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+double Percentile(std::vector<double> v, double p)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size())))];
+}
+
+bool Latency(int& messages)
+{
+    constexpr int kRequests = 1000;
+    CKorvoDlg dlg;
+    dlg.Create();
+    harness::ShowAndWaitForPaint(dlg);
+    Replies replies(dlg, {Rule("PING", "PONG\r\n")});
+    const unsigned short port = FreeTcpPort();
+    harness::Connect(dlg, MODE_TCP_SERVER, 1470, port);
+
+    std::vector<double> ms;
+    std::atomic<bool> done{false};
+    int missing = 0;
+    std::thread peer([&] {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(port);
+        ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        for (int i = 0; i < kRequests; ++i) {
+            char request[17];
+            std::snprintf(request, sizeof request, "PING %010d\n", i);
+            const auto sent = Clock::now();
+            ::send(fd, request, 16, MSG_NOSIGNAL);
+            std::string got;
+            while (got.size() < 6) {
+                pollfd p{fd, POLLIN, 0};
+                if (::poll(&p, 1, 1000) != 1)
+                    break;
+                char buf[64];
+                const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+                if (n <= 0)
+                    break;
+                got.append(buf, static_cast<std::size_t>(n));
+            }
+            if (got == "PONG\r\n")
+                ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - sent).count());
+            else
+                ++missing;
+        }
+        ::close(fd);
+        done = true;
+    });
+    while (!done)
+        RunEventsFor(20);
+    peer.join();
+    std::printf("reply latency       : %.3f ms median, %.3f ms p99, %.3f ms worst; %d of %d missing\n",
+                Percentile(ms, 0.5), Percentile(ms, 0.99), Percentile(ms, 1.0), missing, kRequests);
+    dlg.SendCommand(IDC_BUTTON_CLOSE);
+    return missing == 0 && messages == 0;
+}
+
+bool Flood(std::int64_t total, int& messages)
+{
+    CKorvoDlg dlg;
+    dlg.Create();
+    harness::ShowAndWaitForPaint(dlg);
+    std::vector<ReplyRule> rules;
+    for (const std::string& p : bench::SixteenContainsPatterns())
+        rules.push_back(Rule(p, "ACK"));
+    Replies replies(dlg, rules);
+
+    double best[2] = {0, 0};
+    bool exact = true;
+    for (int round = 0; round < 6; ++round) {
+        const bool on = round % 2 == 1;
+        replies.engine->SetActive(on);
+        const harness::PaneFlood flood = harness::FloodFullPane(dlg, total, messages);
+        exact = exact && flood.exact;
+        best[on] = std::max(best[on], flood.rate);
+        std::printf("flood, rules %-3s    : %8.1f MB/s (counter %s)\n", on ? "on" : "off", flood.rate,
+                    flood.exact ? "exact" : "WRONG");
+        dlg.SendCommand(IDC_BUTTON_CLEAR);
+    }
+    std::int64_t matched = 0;
+    for (const ReplyRule& rule : replies.rules)
+        matched += rule.matched;
+    std::printf("flood with 16 rules : %.0f %% of the rate without (best of three each; %lld matches)\n",
+                100 * best[1] / best[0], static_cast<long long>(matched));
+    return exact && messages == 0;
+}
+
+bool Runaway(int& messages)
+{
+    CKorvoDlg near, far;
+    near.Create();
+    far.Create();
+    harness::ShowAndWaitForPaint(near);
+    Replies nearReplies(near, {Rule("X", "XX")});
+    Replies farReplies(far, {Rule("X", "XX")});
+    const unsigned short port = FreeTcpPort();
+    harness::Connect(near, MODE_TCP_SERVER, 1470, port);
+    harness::Connect(far, MODE_TCP_CLIENT, port, 1470);
+    RunEventsFor(50);
+    if (near.m_nState != STATE_PEER_CONNECTED) {
+        std::printf("runaway             : the dialogs did not connect\n");
+        return false;
+    }
+
+    // A timer that wants to run every 10 ms: how late it comes is how long
+    // the window could not have answered a click.
+    double worstLateMs = 0;
+    Clock::time_point expected = Clock::now() + std::chrono::milliseconds(10);
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        const auto now = Clock::now();
+        worstLateMs =
+            std::max(worstLateMs, std::chrono::duration<double, std::milli>(now - expected).count());
+        expected = now + std::chrono::milliseconds(10);
+    });
+    probe.start(10);
+
+    const auto start = Clock::now();
+    far.m_outgoing.Enqueue(QByteArray("X"), Clock::now());
+    const auto quiet = [&] {
+        return nearReplies.paused > 0 && farReplies.paused > 0 && near.m_outgoing.Empty() &&
+               far.m_outgoing.Empty() && near.m_nRecvTotal == 1 + 2 * farReplies.rules[0].matched &&
+               far.m_nRecvTotal == 2 * nearReplies.rules[0].matched;
+    };
+    while (!quiet() && Clock::now() - start < std::chrono::seconds(30))
+        RunEventsFor(5);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    std::printf(
+        "runaway             : %s after %.2f s (%lld and %lld firings); a 10 ms timer was at most %.1f ms "
+        "late\n",
+        quiet() ? "quiet" : "STILL GOING", seconds, static_cast<long long>(nearReplies.rules[0].matched),
+        static_cast<long long>(farReplies.rules[0].matched), worstLateMs);
+    near.SendCommand(IDC_BUTTON_CLOSE);
+    far.SendCommand(IDC_BUTTON_CLOSE);
+    return quiet() && messages == 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    harness::UseDisplayAsUsersDo();
+    QApplication app(argc, argv);
+    const std::int64_t total = (argc > 1 ? std::atoll(argv[1]) : 512) * kMiB;
+    std::printf("platform %s; floods of %lld MiB\n", qPrintable(QGuiApplication::platformName()),
+                static_cast<long long>(total / kMiB));
+    int messages = 0;
+    harness::LogMessageBoxes(messages);
+    const QString only = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
+    const auto wanted = [&](const char* part) { return only.isEmpty() || only == QLatin1String(part); };
+    const bool latency = !wanted("latency") || Latency(messages);
+    const bool flood = !wanted("flood") || Flood(total, messages);
+    const bool runaway = !wanted("runaway") || Runaway(messages);
+    return latency && flood && runaway ? 0 : 1;
+}
