@@ -8,8 +8,8 @@
 //    replies off, then with sixteen "contains" rules of 4 to 32 bytes on, and
 //    so on in turn; prints each rate and the best with rules against the best
 //    without.
-// 3. runaway: two dialogs whose rules answer each other with twice what
-//    asked for it. Prints how long until both rules were paused and all was
+// 3. runaway: two dialogs whose rules answer each other with eight times
+//    what asked for it. Prints how long until both rules were paused and all was
 //    quiet, and the worst lateness of a 10 ms timer meanwhile (how long the
 //    window could not respond).
 //
@@ -182,8 +182,8 @@ bool Runaway(int& messages)
     near.Create();
     far.Create();
     harness::ShowAndWaitForPaint(near);
-    Replies nearReplies(near, {Rule("X", "XX")});
-    Replies farReplies(far, {Rule("X", "XX")});
+    Replies nearReplies(near, {Rule("X", "XXXXXXXX")});
+    Replies farReplies(far, {Rule("X", "XXXXXXXX")});
     const unsigned short port = FreeTcpPort();
     harness::Connect(near, MODE_TCP_SERVER, 1470, port);
     harness::Connect(far, MODE_TCP_CLIENT, port, 1470);
@@ -211,8 +211,8 @@ bool Runaway(int& messages)
     far.m_outgoing.Enqueue(QByteArray("X"), Clock::now());
     const auto quiet = [&] {
         return nearReplies.paused > 0 && farReplies.paused > 0 && near.m_outgoing.Empty() &&
-               far.m_outgoing.Empty() && near.m_nRecvTotal == 1 + 2 * farReplies.rules[0].matched &&
-               far.m_nRecvTotal == 2 * nearReplies.rules[0].matched;
+               far.m_outgoing.Empty() && near.m_nRecvTotal == 1 + 8 * farReplies.rules[0].matched &&
+               far.m_nRecvTotal == 8 * nearReplies.rules[0].matched;
     };
     while (!quiet() && Clock::now() - start < std::chrono::seconds(30))
         RunEventsFor(5);

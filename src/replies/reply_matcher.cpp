@@ -4,7 +4,47 @@
 #include <cstring>
 #include <utility>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define KORVO_VECTOR_SKIP 1
+#endif
+
 namespace {
+
+#ifdef KORVO_VECTOR_SKIP
+#define KORVO_SSSE3 __attribute__((target("ssse3")))
+
+// The buckets whose patterns may have each of the sixteen bytes at the place
+// the nibble tables stand for.
+KORVO_SSSE3 inline __m128i Buckets(__m128i bytes, const std::array<std::uint8_t, 16>& low,
+                                   const std::array<std::uint8_t, 16>& high)
+{
+    const __m128i nibble = _mm_set1_epi8(0x0f);
+    const __m128i lowTable = _mm_loadu_si128(reinterpret_cast<const __m128i*>(low.data()));
+    const __m128i highTable = _mm_loadu_si128(reinterpret_cast<const __m128i*>(high.data()));
+    return _mm_and_si128(_mm_shuffle_epi8(lowTable, _mm_and_si128(bytes, nibble)),
+                         _mm_shuffle_epi8(highTable, _mm_and_si128(_mm_srli_epi16(bytes, 4), nibble)));
+}
+
+// Sixteen places at a time: a place is a candidate when its byte may be the
+// first of a pattern in some bucket and the next byte the second of one in
+// the same bucket. Returns the first candidate, or where fewer than 17 bytes
+// are left.
+template <class Filter>
+KORVO_SSSE3 std::size_t SkipVector(const Filter& f, const std::uint8_t* data, std::size_t i,
+                                   std::size_t length)
+{
+    for (; i + 17 <= length; i += 16) {
+        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + 1));
+        const __m128i both = _mm_and_si128(Buckets(first, f.low0, f.high0), Buckets(second, f.low1, f.high1));
+        const int none = _mm_movemask_epi8(_mm_cmpeq_epi8(both, _mm_setzero_si128()));
+        if (none != 0xffff)
+            return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(~none)));
+    }
+    return i;
+}
+#endif
 
 void SortByRule(std::vector<ReplyMatcher::Match>& out, std::size_t first)
 {
@@ -92,6 +132,24 @@ void ReplyMatcher::BuildAutomaton(const std::vector<ReplyPattern>& patterns)
         m_root[b] = t;
         m_starts[b] = 1;
     }
+    int bucket = 0;
+    for (const ReplyPattern& p : patterns) {
+        if (p.when != ReplyWhen::Contains || p.bytes.empty())
+            continue;
+        const auto bit = static_cast<std::uint8_t>(1u << (bucket++ % 8));
+        m_pairs.low0[p.bytes[0] & 15] |= bit;
+        m_pairs.high0[p.bytes[0] >> 4] |= bit;
+        for (int n = 0; n < 16; ++n) {
+            // A pattern of one byte may be followed by any.
+            if (p.bytes.size() == 1 || (p.bytes[1] & 15) == n)
+                m_pairs.low1[static_cast<std::size_t>(n)] |= bit;
+            if (p.bytes.size() == 1 || (p.bytes[1] >> 4) == n)
+                m_pairs.high1[static_cast<std::size_t>(n)] |= bit;
+        }
+    }
+#ifdef KORVO_VECTOR_SKIP
+    m_bVector = m_bContains && __builtin_cpu_supports("ssse3");
+#endif
 
     // Failure links breadth first: a node's link is known before its children's.
     std::vector<int> order;
@@ -180,13 +238,7 @@ void ReplyMatcher::ScanContains(const std::uint8_t* data, std::size_t length, Cl
     std::size_t i = 0;
     while (i < length) {
         if (s == 0) {
-            // Most bytes of most streams start no pattern: eight at a time.
-            while (i + 8 <= length && (m_starts[data[i]] | m_starts[data[i + 1]] | m_starts[data[i + 2]] |
-                                       m_starts[data[i + 3]] | m_starts[data[i + 4]] | m_starts[data[i + 5]] |
-                                       m_starts[data[i + 6]] | m_starts[data[i + 7]]) == 0)
-                i += 8;
-            while (i < length && m_root[data[i]] == 0)
-                ++i;
+            i = SkipToStart(data, i, length);
             if (i == length)
                 break;
             s = m_root[data[i]];
@@ -198,6 +250,32 @@ void ReplyMatcher::ScanContains(const std::uint8_t* data, std::size_t length, Cl
             ReportAt(s, m_offset + static_cast<std::int64_t>(i), time, out);
     }
     m_state = s;
+}
+
+std::size_t ReplyMatcher::SkipToStart(const std::uint8_t* data, std::size_t i, std::size_t length) const
+{
+    // Most bytes of most streams begin no pattern. Skipping a place at the
+    // root is safe: a byte that begins no pattern leaves the automaton at the
+    // root, and one whose next byte continues none leaves it where a fresh
+    // start at the next byte would.
+#ifdef KORVO_VECTOR_SKIP
+    if (m_bVector) {
+        while (length - i >= 17) {
+            i = SkipVector(m_pairs, data, i, length);
+            if (i < length && m_starts[data[i]])
+                return i;
+            if (length - i >= 17)
+                ++i;
+        }
+    }
+#endif
+    while (i + 8 <= length && (m_starts[data[i]] | m_starts[data[i + 1]] | m_starts[data[i + 2]] |
+                               m_starts[data[i + 3]] | m_starts[data[i + 4]] | m_starts[data[i + 5]] |
+                               m_starts[data[i + 6]] | m_starts[data[i + 7]]) == 0)
+        i += 8;
+    while (i < length && m_starts[data[i]] == 0)
+        ++i;
+    return i;
 }
 
 void ReplyMatcher::ReportAt(int state, std::int64_t end, Clock::time_point time, std::vector<Match>& out)

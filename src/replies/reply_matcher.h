@@ -95,6 +95,8 @@ private:
 
     void BuildAutomaton(const std::vector<ReplyPattern>& patterns);
     int Step(int state, std::uint8_t byte) const;
+    // The first place from `i` on where a pattern may begin; `length` for none.
+    std::size_t SkipToStart(const std::uint8_t* data, std::size_t i, std::size_t length) const;
     void ReportAt(int state, std::int64_t end, Clock::time_point time, std::vector<Match>& out);
     void ScanContains(const std::uint8_t* data, std::size_t length, Clock::time_point time,
                       std::vector<Match>& out);
@@ -114,6 +116,15 @@ private:
     std::array<int, 256> m_root{};
     // 1 for the bytes that begin a pattern.
     std::array<std::uint8_t, 256> m_starts{};
+    // The first two bytes of the patterns, as eight buckets looked up by
+    // nibble, so that a vector of bytes is checked at once for places where
+    // a pattern may begin (when the processor can).
+    struct PairFilter
+    {
+        std::array<std::uint8_t, 16> low0{}, high0{}, low1{}, high1{};
+    };
+    PairFilter m_pairs;
+    bool m_bVector = false;
     std::vector<Node> m_nodes;
     std::vector<std::uint8_t> m_edgeBytes;
     std::vector<int> m_edgeTargets;

@@ -179,15 +179,15 @@ TEST_F(Replies, EachUdpClientGetsItsOwnReply)
     EXPECT_EQ(-1, ReadSome(clients[2].get()));
 }
 
-// Two windows whose rules answer each other, each reply with twice what
-// asked for it: the guards pause both rules, the replies already queued
+// Two windows whose rules answer each other, each reply with eight times
+// what asked for it: the guards pause both rules, the replies already queued
 // drain, and everything settles.
 TEST_F(Replies, TwoAnswerersFeedingEachOtherSettle)
 {
     CKorvoDlg other;
     ASSERT_TRUE(other.Create());
-    Answerer near(*dlg, {Rule(ReplyWhen::Contains, "X", "XX")});
-    Answerer far(other, {Rule(ReplyWhen::Contains, "X", "XX")});
+    Answerer near(*dlg, {Rule(ReplyWhen::Contains, "X", "XXXXXXXX")});
+    Answerer far(other, {Rule(ReplyWhen::Contains, "X", "XXXXXXXX")});
 
     SetMode(MODE_TCP_SERVER);
     const unsigned short port = FreePort();
@@ -207,8 +207,8 @@ TEST_F(Replies, TwoAnswerersFeedingEachOtherSettle)
     ASSERT_TRUE(WaitUntil(
         [&] {
             return dlg->m_outgoing.Empty() && other.m_outgoing.Empty() &&
-                   dlg->m_nRecvTotal == 1 + 2 * far.rules[0].matched &&
-                   other.m_nRecvTotal == 2 * near.rules[0].matched;
+                   dlg->m_nRecvTotal == 1 + 8 * far.rules[0].matched &&
+                   other.m_nRecvTotal == 8 * near.rules[0].matched;
         },
         seconds(30)));
     EXPECT_EQ(std::vector<int>{0}, near.paused);
