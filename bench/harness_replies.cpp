@@ -43,6 +43,12 @@
 
 namespace {
 
+ReplyRuleRows RowsOf(std::vector<ReplyRule>& rules)
+{
+    return {[&rules] { return static_cast<int>(rules.size()); },
+            [&rules](int row) -> ReplyRule& { return rules[static_cast<std::size_t>(row)]; }};
+}
+
 using Clock = std::chrono::steady_clock;
 constexpr std::int64_t kMiB = 1024 * 1024;
 
@@ -61,7 +67,7 @@ struct Replies
 {
     Replies(CKorvoDlg& dlg, std::vector<ReplyRule> list) : rules(std::move(list))
     {
-        engine = std::make_unique<CReplyEngine>(dlg.m_taps, dlg.m_outgoing, rules);
+        engine = std::make_unique<CReplyEngine>(dlg.m_taps, dlg.m_outgoing, RowsOf(rules));
         engine->m_onPaused = [this](int) { ++paused; };
         engine->SetActive(true);
     }

@@ -15,10 +15,8 @@ public:
     static constexpr int LIMIT = 1000;
     static constexpr std::chrono::seconds WINDOW{1};
 
-    explicit FiringLimit(int limit = LIMIT, Clock::duration window = WINDOW)
-        : m_nLimit(limit), m_window(window)
-    {
-    }
+    FiringLimit() = default;
+    FiringLimit(int limit, Clock::duration window) : m_nLimit(limit), m_window(window) {}
 
     // A firing at `now`: true if it may go; false if the rule is paused,
     // by this firing or before.
@@ -30,8 +28,8 @@ public:
     void Resume();
 
 private:
-    int m_nLimit;
-    Clock::duration m_window;
+    int m_nLimit = LIMIT;
+    Clock::duration m_window = WINDOW;
     bool m_bPaused = false;
     // The times of the last `limit` firings, as a ring; made on first use.
     std::vector<Clock::time_point> m_times;

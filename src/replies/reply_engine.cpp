@@ -3,6 +3,7 @@
 #include <netinet/in.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -19,8 +20,8 @@ socklen_t AddressLength(const sockaddr* a)
 
 } // namespace
 
-CReplyEngine::CReplyEngine(SessionTaps& taps, OutgoingQueue& outgoing, std::vector<ReplyRule>& rules)
-    : m_taps(taps), m_outgoing(outgoing), m_rules(rules)
+CReplyEngine::CReplyEngine(SessionTaps& taps, OutgoingQueue& outgoing, ReplyRuleRows rules)
+    : m_taps(taps), m_outgoing(outgoing), m_rules(std::move(rules))
 {
     Rebuild();
     m_taps.Add(this);
@@ -44,11 +45,11 @@ void CReplyEngine::SetActive(bool on)
         DropPending();
         return;
     }
-    for (std::size_t row = 0; row < m_rules.size(); ++row) {
-        if (m_rules[row].limit.Paused()) {
-            m_rules[row].limit.Resume();
+    for (int row = 0; row < m_rules.count(); ++row) {
+        if (m_rules.at(row).limit.Paused()) {
+            m_rules.at(row).limit.Resume();
             if (m_onRuleChanged)
-                m_onRuleChanged(static_cast<int>(row));
+                m_onRuleChanged(row);
         }
     }
     m_pMatcher->Reset();
@@ -67,25 +68,13 @@ void CReplyEngine::RulesChanged()
     Rebuild();
 }
 
-void CReplyEngine::SetEnabled(int row, bool enabled)
-{
-    if (row < 0 || row >= static_cast<int>(m_rules.size()))
-        return;
-    ReplyRule& rule = m_rules[static_cast<std::size_t>(row)];
-    rule.enabled = enabled;
-    if (enabled && rule.limit.Paused()) {
-        rule.limit.Resume();
-        if (m_onRuleChanged)
-            m_onRuleChanged(row);
-    }
-}
-
 void CReplyEngine::Rebuild()
 {
     std::vector<ReplyPattern> patterns;
-    patterns.reserve(m_rules.size());
-    for (const ReplyRule& rule : m_rules)
+    for (int row = 0; row < m_rules.count(); ++row) {
+        const ReplyRule& rule = m_rules.at(row);
         patterns.push_back({rule.when, {rule.pattern.begin(), rule.pattern.end()}});
+    }
     m_pMatcher = std::make_unique<ReplyMatcher>(patterns, std::chrono::milliseconds(m_nGapMs));
     m_gapTimer.Stop();
 }
@@ -125,9 +114,9 @@ void CReplyEngine::OnBytesReceived(const std::uint8_t* data, int length, const s
 void CReplyEngine::Fire(const sockaddr* peer)
 {
     for (const ReplyMatcher::Match& match : m_found) {
-        if (match.rule >= static_cast<int>(m_rules.size()))
+        if (match.rule >= m_rules.count())
             continue;
-        ReplyRule& rule = m_rules[static_cast<std::size_t>(match.rule)];
+        ReplyRule& rule = m_rules.at(match.rule);
         if (!rule.enabled || rule.limit.Paused())
             continue;
         if (m_pending.size() >= PENDING_LIMIT)

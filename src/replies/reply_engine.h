@@ -16,6 +16,13 @@
 #include <unordered_set>
 #include <vector>
 
+// The rules by row, as the window's list holds them.
+struct ReplyRuleRows
+{
+    std::function<int()> count;
+    std::function<ReplyRule&(int row)> at;
+};
+
 class CReplyEngine : public SessionTap
 {
 public:
@@ -24,8 +31,8 @@ public:
     // this many is paused as a runaway, so the queue cannot grow without end.
     static constexpr std::size_t PENDING_LIMIT = 10 * FiringLimit::LIMIT;
 
-    // `rules` is the window's list; the engine reads it and counts in it.
-    CReplyEngine(SessionTaps& taps, OutgoingQueue& outgoing, std::vector<ReplyRule>& rules);
+    // The engine reads the rules and counts in them.
+    CReplyEngine(SessionTaps& taps, OutgoingQueue& outgoing, ReplyRuleRows rules);
     ~CReplyEngine() override;
     CReplyEngine(const CReplyEngine&) = delete;
     CReplyEngine& operator=(const CReplyEngine&) = delete;
@@ -38,8 +45,6 @@ public:
     int Gap() const { return m_nGapMs; }
     // Patterns or the rules' order changed: matching starts afresh.
     void RulesChanged();
-    // A rule was ticked or unticked; ticking lets a paused rule go again.
-    void SetEnabled(int row, bool enabled);
 
     // A rule's counter or pause changed.
     std::function<void(int row)> m_onRuleChanged;
@@ -61,7 +66,7 @@ private:
 
     SessionTaps& m_taps;
     OutgoingQueue& m_outgoing;
-    std::vector<ReplyRule>& m_rules;
+    ReplyRuleRows m_rules;
     bool m_bActive = false;
     // A session is open and not the Telnet window's.
     bool m_bMatching = false;

@@ -15,6 +15,12 @@ using namespace korvo::test;
 
 namespace {
 
+ReplyRuleRows RowsOf(std::vector<ReplyRule>& rules)
+{
+    return {[&rules] { return static_cast<int>(rules.size()); },
+            [&rules](int row) -> ReplyRule& { return rules[static_cast<std::size_t>(row)]; }};
+}
+
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
@@ -35,7 +41,7 @@ struct Answerer
 {
     explicit Answerer(CKorvoDlg& dlg, std::vector<ReplyRule> list) : rules(std::move(list))
     {
-        engine = std::make_unique<CReplyEngine>(dlg.m_taps, dlg.m_outgoing, rules);
+        engine = std::make_unique<CReplyEngine>(dlg.m_taps, dlg.m_outgoing, RowsOf(rules));
         engine->m_onPaused = [this](int row) { paused.push_back(row); };
         engine->SetActive(true);
     }

@@ -1,0 +1,327 @@
+#include "replies/replies_dlg.h"
+
+#include "messages/byte_entry_dlg.h"
+#include "messages/byte_text.h"
+#include "platform/message_box.h"
+#include "platform/profile.h"
+#include "platform/strings.h"
+#include "ui/korvo_dlg.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSpinBox>
+#include <QTableView>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <utility>
+
+namespace {
+
+// The profile's section for the window's place and the gap.
+const QString kSection = QStringLiteral("Replies");
+const QString kGapEntry = QStringLiteral("Gap");
+constexpr int kFileVersion = 1;
+// A cell shows this many bytes of hex at most.
+constexpr qsizetype kCellBytes = 24;
+
+// How each When reads in the file, which never changes, and in the table.
+struct WhenName
+{
+    ReplyWhen when;
+    QLatin1String key;
+    int caption;
+};
+const WhenName kWhens[] = {
+    {ReplyWhen::Contains, QLatin1String("contains"), 289},
+    {ReplyWhen::StartsWith, QLatin1String("starts with"), 290},
+    {ReplyWhen::Equals, QLatin1String("equals"), 291},
+    {ReplyWhen::EndsWith, QLatin1String("ends with"), 292},
+};
+
+const WhenName& NameOf(ReplyWhen when)
+{
+    return kWhens[static_cast<int>(when)];
+}
+
+std::optional<QByteArray> HexOf(const QJsonObject& object, QLatin1String key, qsizetype limit)
+{
+    const QJsonValue value = object.value(key);
+    if (!value.isString())
+        return std::nullopt;
+    ByteTextParse parse = ParseHexBytes(value.toString(), limit);
+    if (!parse.Ok() || parse.bytes.isEmpty())
+        return std::nullopt;
+    return std::move(parse.bytes);
+}
+
+} // namespace
+
+QJsonObject ReplyRuleToJson(const ReplyRule& rule)
+{
+    return {{QLatin1String("enabled"), rule.enabled},
+            {QLatin1String("name"), rule.name},
+            {QLatin1String("when"), NameOf(rule.when).key},
+            {QLatin1String("pattern"), FormatHexBytes(rule.pattern)},
+            {QLatin1String("reply"), FormatHexBytes(rule.reply)},
+            {QLatin1String("delay"), rule.delayMs}};
+}
+
+std::optional<ReplyRule> ReplyRuleFromJson(const QJsonObject& object)
+{
+    ReplyRule rule;
+    const QJsonValue enabled = object.value(QLatin1String("enabled"));
+    const QJsonValue name = object.value(QLatin1String("name"));
+    const QJsonValue delay = object.value(QLatin1String("delay"));
+    if (!enabled.isBool() || !name.isString() || !delay.isDouble())
+        return std::nullopt;
+    rule.enabled = enabled.toBool();
+    rule.name = name.toString();
+    const double ms = delay.toDouble();
+    if (!(ms >= 0 && ms <= CRepliesDlg::DELAY_MAX_MS) || ms != static_cast<int>(ms))
+        return std::nullopt;
+    rule.delayMs = static_cast<int>(ms);
+    const QString when = object.value(QLatin1String("when")).toString();
+    const auto known =
+        std::find_if(std::begin(kWhens), std::end(kWhens), [&](const WhenName& w) { return w.key == when; });
+    if (known == std::end(kWhens))
+        return std::nullopt;
+    rule.when = known->when;
+    auto pattern = HexOf(object, QLatin1String("pattern"), CRepliesDlg::PATTERN_MAX);
+    auto reply = HexOf(object, QLatin1String("reply"), BYTE_TEXT_MAX);
+    if (!pattern || !reply)
+        return std::nullopt;
+    rule.pattern = std::move(*pattern);
+    rule.reply = std::move(*reply);
+    return rule;
+}
+
+CRepliesDlg::CRepliesDlg(CKorvoDlg& dlg)
+    : QDialog(&dlg), m_file(CListFile::BesideProfile(QStringLiteral("replies.json")),
+                            QStringLiteral("replies"), kFileVersion),
+      m_dlg(dlg)
+{
+    setWindowTitle(LoadStr(280));
+    setModal(false);
+
+    const auto right = Qt::AlignRight | Qt::AlignVCenter;
+    std::vector<CReplyModel::Column> columns;
+    columns.push_back(CReplyModel::Column::CheckBox(
+        LoadStr(283), [](const ReplyRule& r) { return r.enabled; },
+        [this](ReplyRule& r, bool on) {
+            r.enabled = on;
+            // Ticking a paused rule lets it go again.
+            if (on)
+                r.limit.Resume();
+            m_model->RefreshColumnSoon(REPLY_COL_MATCHED);
+        }));
+    columns.emplace_back(LoadStr(238), [](const ReplyRule& r) { return r.name; });
+    columns.emplace_back(LoadStr(284), [](const ReplyRule& r) { return LoadStr(NameOf(r.when).caption); });
+    columns.emplace_back(LoadStr(285),
+                         [](const ReplyRule& r) { return FormatHexBytes(r.pattern, kCellBytes); });
+    columns.emplace_back(LoadStr(286),
+                         [](const ReplyRule& r) { return FormatHexBytes(r.reply, kCellBytes); });
+    columns.emplace_back(
+        LoadStr(287), [](const ReplyRule& r) { return QString::number(r.delayMs); }, right);
+    columns.emplace_back(
+        LoadStr(288),
+        [](const ReplyRule& r) {
+            const QString count = QString::number(r.matched);
+            return r.limit.Paused() ? LoadStr(293).arg(count) : count;
+        },
+        right);
+    m_model = new CReplyModel(std::move(columns), ReplyRuleToJson, ReplyRuleFromJson, this);
+    m_panel = new CListPanel(
+        m_model, &m_file, [this](int row) { return EditRule(row); }, LoadStr(300), this);
+    // The bytes take the room; the other columns are as wide as they need.
+    QHeaderView* header = m_panel->m_table->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(REPLY_COL_NAME, QHeaderView::Interactive);
+    header->resizeSection(REPLY_COL_NAME, header->fontMetrics().horizontalAdvance(QLatin1Char('x')) * 16);
+    header->setSectionResizeMode(REPLY_COL_PATTERN, QHeaderView::Stretch);
+    header->setSectionResizeMode(REPLY_COL_REPLY, QHeaderView::Stretch);
+    m_panel->m_table->installEventFilter(this);
+
+    m_checkAuto = new QCheckBox(LoadStr(281), this);
+    m_checkAuto->setAccessibleName(PlainCaption(LoadStr(281)));
+    m_spinGap = new QSpinBox(this);
+    m_spinGap->setRange(1, GAP_MAX_MS);
+    m_spinGap->setGroupSeparatorShown(false);
+    // Typing 200 is one change, not three.
+    m_spinGap->setKeyboardTracking(false);
+    m_spinGap->setAccessibleName(PlainCaption(LoadStr(282)));
+    m_spinGap->setAccessibleDescription(LoadStr(303));
+    m_spinGap->setToolTip(LoadStr(303));
+    auto* gapLabel = new QLabel(LoadStr(282), this);
+    gapLabel->setBuddy(m_spinGap);
+    m_checkEnabled = new QCheckBox(LoadStr(301), this);
+    m_checkEnabled->setAccessibleName(PlainCaption(LoadStr(301)));
+    m_btnClose = new QPushButton(LoadStr(129), this);
+    m_btnClose->setAutoDefault(false);
+    m_btnClose->setAccessibleName(LoadStr(129));
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(m_checkAuto);
+    top->addStretch(1);
+    top->addWidget(gapLabel);
+    top->addWidget(m_spinGap);
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(m_checkEnabled);
+    bottom->addStretch(1);
+    bottom->addWidget(m_btnClose);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(m_panel, 1);
+    layout->addLayout(bottom);
+    resize(760, 360);
+
+    m_panel->Load();
+    m_engine = std::make_unique<CReplyEngine>(
+        dlg.m_taps, dlg.m_outgoing,
+        ReplyRuleRows{[this] { return m_model->Count(); },
+                      [this](int row) -> ReplyRule& { return m_model->At(row); }});
+    m_engine->m_onRuleChanged = [this](int) { m_model->RefreshColumnSoon(REPLY_COL_MATCHED); };
+    m_engine->m_onPaused = [this](int row) { OnPaused(row); };
+    m_spinGap->setValue(Profile::GetProfileInt(kSection, kGapEntry, CReplyEngine::GAP_DEFAULT_MS));
+    m_engine->SetGap(m_spinGap->value());
+
+    // Rows added, removed or moved: the matcher follows the table.
+    const auto rebuild = [this] { m_engine->RulesChanged(); };
+    connect(m_model, &QAbstractItemModel::rowsInserted, this, rebuild);
+    connect(m_model, &QAbstractItemModel::rowsRemoved, this, rebuild);
+    connect(m_model, &QAbstractItemModel::rowsMoved, this, rebuild);
+    connect(m_model, &QAbstractItemModel::dataChanged, this, [this] { ShowSelectedEnabled(); });
+    connect(m_panel, &CListPanel::currentRowChanged, this, [this] { ShowSelectedEnabled(); });
+    connect(m_checkAuto, &QCheckBox::toggled, this, [this](bool on) { m_engine->SetActive(on); });
+    connect(m_spinGap, &QSpinBox::valueChanged, this, [this](int ms) {
+        m_engine->SetGap(ms);
+        Profile::WriteProfileInt(kSection, kGapEntry, ms);
+    });
+    // Toggled, not clicked: assistive tools toggle without a click.
+    connect(m_checkEnabled, &QCheckBox::toggled, this,
+            [this](bool on) { SetEnabled(m_panel->CurrentRow(), on); });
+    connect(m_btnClose, &QPushButton::clicked, this, &CRepliesDlg::reject);
+    ShowSelectedEnabled();
+}
+
+CRepliesDlg::~CRepliesDlg()
+{
+    // The engine's last calls reach the model: it goes first.
+    m_engine.reset();
+}
+
+void CRepliesDlg::Open()
+{
+    if (!m_bPlaceRestored) {
+        RestoreWindowPlace(this, kSection, &m_dlg);
+        m_bPlaceRestored = true;
+    }
+    show();
+    raise();
+    activateWindow();
+}
+
+void CRepliesDlg::hideEvent(QHideEvent* event)
+{
+    SaveWindowPlace(this, kSection);
+    QDialog::hideEvent(event);
+}
+
+int CRepliesDlg::EditRule(int row)
+{
+    ReplyRule rule = row >= 0 ? m_model->At(row) : ReplyRule{};
+    CByteEntryDlg entry(LoadStr(row < 0 ? 294 : 295), this);
+    entry.m_editName->setText(rule.name);
+    auto* when = new QComboBox(&entry);
+    for (const WhenName& w : kWhens)
+        when->addItem(LoadStr(w.caption));
+    when->setCurrentIndex(static_cast<int>(rule.when));
+    entry.AddRow(LoadStr(296), when);
+    CByteField* pattern = entry.AddByteField(LoadStr(297));
+    pattern->SetLimit(PATTERN_MAX);
+    pattern->SetBytes(rule.pattern);
+    CByteField* reply = entry.AddByteField(LoadStr(298));
+    reply->SetBytes(rule.reply);
+    QSpinBox* delay = entry.AddNumberRow(LoadStr(299), 0, DELAY_MAX_MS);
+    delay->setValue(rule.delayMs);
+    entry.m_editName->setFocus();
+    if (entry.exec() != QDialog::Accepted)
+        return -1;
+
+    rule.name = entry.m_editName->text();
+    rule.when = static_cast<ReplyWhen>(when->currentIndex());
+    rule.pattern = pattern->Bytes();
+    rule.reply = reply->Bytes();
+    rule.delayMs = delay->value();
+    if (row < 0) {
+        m_model->Insert(m_model->Count(), std::move(rule));
+        return m_model->Count() - 1;
+    }
+    // It went on counting while the dialog was open; an edited rule starts
+    // with no pause.
+    rule.matched = m_model->At(row).matched;
+    rule.limit.Resume();
+    m_model->Replace(row, std::move(rule));
+    m_engine->RulesChanged();
+    return row;
+}
+
+void CRepliesDlg::SetEnabled(int row, bool enabled)
+{
+    if (row >= 0 && row < m_model->Count() && m_model->At(row).enabled != enabled)
+        m_model->setData(m_model->index(row, REPLY_COL_ENABLED), enabled ? Qt::Checked : Qt::Unchecked,
+                         Qt::CheckStateRole);
+    ShowSelectedEnabled();
+}
+
+void CRepliesDlg::ShowSelectedEnabled()
+{
+    const int row = m_panel->CurrentRow();
+    const QSignalBlocker quiet(m_checkEnabled);
+    m_checkEnabled->setEnabled(row >= 0);
+    m_checkEnabled->setChecked(row >= 0 && m_model->At(row).enabled);
+}
+
+bool CRepliesDlg::eventFilter(QObject* watched, QEvent* event)
+{
+    // Space ticks the selected rule whichever of its cells has the focus.
+    if (watched == m_panel->m_table && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Space || key->key() == Qt::Key_Select) &&
+            key->modifiers() == Qt::NoModifier) {
+            const int row = m_panel->CurrentRow();
+            if (row >= 0)
+                SetEnabled(row, !m_model->At(row).enabled);
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void CRepliesDlg::OnPaused(int row)
+{
+    m_pausedRows.push_back(row);
+    // Not from inside the socket handler that found the match.
+    if (m_pausedRows.size() == 1)
+        QTimer::singleShot(0, this, [this] { TellPaused(); });
+}
+
+void CRepliesDlg::TellPaused()
+{
+    QStringList names;
+    for (const int row : std::exchange(m_pausedRows, {})) {
+        if (row < m_model->Count())
+            names << QStringLiteral("\"%1\"").arg(m_model->At(row).name);
+    }
+    if (names.isEmpty())
+        return;
+    ShowMessageBox(isVisible() ? static_cast<QWidget*>(this) : &m_dlg,
+                   LoadStr(302).arg(names.join(QLatin1Char('\n'))), LoadStr(104), MB_OK | MB_ICONEXCLAMATION);
+}
