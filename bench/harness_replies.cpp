@@ -1,4 +1,6 @@
-// Automatic replies through the real main dialog, shown.
+// Automatic replies through the real main dialog and its Automatic Replies
+// window, both shown, with rules as the window holds them (in a profile
+// folder of the run's own).
 //
 // 1. latency: the dialog listens (TCP server) with the rule "contains PING
 //    -> PONG\r\n"; a peer sends a 16-byte request 1,000 times and waits for
@@ -10,8 +12,9 @@
 //    without.
 // 3. runaway: two dialogs whose rules answer each other with eight times
 //    what asked for it. Prints how long until both rules were paused and all was
-//    quiet, and the worst lateness of a 10 ms timer meanwhile (how long the
-//    window could not respond).
+//    quiet, the worst lateness of a 10 ms timer meanwhile (how long the
+//    window could not respond), and how often the user was told (once per
+//    window).
 //
 // Runs on the display given in DISPLAY (xcb), else offscreen, with the
 // accessibility bridge off:
@@ -20,10 +23,12 @@
 #include "reply_bench_rules.h"
 
 #include "platform/message_box.h"
-#include "replies/reply_engine.h"
+#include "replies/replies_dlg.h"
 #include "ui/korvo_dlg.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QTemporaryDir>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -43,12 +48,6 @@
 
 namespace {
 
-ReplyRuleRows RowsOf(std::vector<ReplyRule>& rules)
-{
-    return {[&rules] { return static_cast<int>(rules.size()); },
-            [&rules](int row) -> ReplyRule& { return rules[static_cast<std::size_t>(row)]; }};
-}
-
 using Clock = std::chrono::steady_clock;
 constexpr std::int64_t kMiB = 1024 * 1024;
 
@@ -57,24 +56,22 @@ using harness::RunEventsFor;
 ReplyRule Rule(const std::string& pattern, const std::string& reply)
 {
     ReplyRule rule;
+    rule.name = QString::fromStdString(pattern);
     rule.pattern = QByteArray::fromStdString(pattern);
     rule.reply = QByteArray::fromStdString(reply);
     return rule;
 }
 
-// The rules of a dialog, replying automatically.
-struct Replies
+// The dialog's Automatic Replies window, shown, with these rules.
+CRepliesDlg& OpenReplies(CKorvoDlg& dlg, const std::vector<ReplyRule>& rules)
 {
-    Replies(CKorvoDlg& dlg, std::vector<ReplyRule> list) : rules(std::move(list))
-    {
-        engine = std::make_unique<CReplyEngine>(dlg.m_taps, dlg.m_outgoing, RowsOf(rules));
-        engine->m_onPaused = [this](int) { ++paused; };
-        engine->SetActive(true);
-    }
-    std::vector<ReplyRule> rules;
-    std::unique_ptr<CReplyEngine> engine;
-    int paused = 0;
-};
+    dlg.OnReplies();
+    CRepliesDlg& w = *dlg.m_pRepliesDlg;
+    for (const ReplyRule& rule : rules)
+        w.m_model->Insert(w.m_model->Count(), rule);
+    w.m_checkAuto->setChecked(true);
+    return w;
+}
 
 // A port that was free a moment ago.
 unsigned short FreeTcpPort()
@@ -103,7 +100,7 @@ bool Latency(int& messages)
     CKorvoDlg dlg;
     dlg.Create();
     harness::ShowAndWaitForPaint(dlg);
-    Replies replies(dlg, {Rule("PING", "PONG\r\n")});
+    OpenReplies(dlg, {Rule("PING", "PONG\r\n")});
     const unsigned short port = FreeTcpPort();
     harness::Connect(dlg, MODE_TCP_SERVER, 1470, port);
 
@@ -160,13 +157,13 @@ bool Flood(std::int64_t total, int& messages)
     std::vector<ReplyRule> rules;
     for (const std::string& p : bench::SixteenContainsPatterns())
         rules.push_back(Rule(p, "ACK"));
-    Replies replies(dlg, rules);
+    CRepliesDlg& replies = OpenReplies(dlg, rules);
 
     double best[2] = {0, 0};
     bool exact = true;
     for (int round = 0; round < 6; ++round) {
         const bool on = round % 2 == 1;
-        replies.engine->SetActive(on);
+        replies.m_checkAuto->setChecked(on);
         const harness::PaneFlood flood = harness::FloodFullPane(dlg, total, messages);
         exact = exact && flood.exact;
         best[on] = std::max(best[on], flood.rate);
@@ -175,7 +172,7 @@ bool Flood(std::int64_t total, int& messages)
         dlg.SendCommand(IDC_BUTTON_CLEAR);
     }
     std::int64_t matched = 0;
-    for (const ReplyRule& rule : replies.rules)
+    for (const ReplyRule& rule : replies.m_model->Rows())
         matched += rule.matched;
     std::printf("flood with 16 rules : %.0f %% of the rate without (best of three each; %lld matches)\n",
                 100 * best[1] / best[0], static_cast<long long>(matched));
@@ -188,8 +185,9 @@ bool Runaway(int& messages)
     near.Create();
     far.Create();
     harness::ShowAndWaitForPaint(near);
-    Replies nearReplies(near, {Rule("X", "XXXXXXXX")});
-    Replies farReplies(far, {Rule("X", "XXXXXXXX")});
+    CRepliesDlg& nearReplies = OpenReplies(near, {Rule("X", "XXXXXXXX")});
+    CRepliesDlg& farReplies = OpenReplies(far, {Rule("X", "XXXXXXXX")});
+    const int messagesBefore = messages;
     const unsigned short port = FreeTcpPort();
     harness::Connect(near, MODE_TCP_SERVER, 1470, port);
     harness::Connect(far, MODE_TCP_CLIENT, port, 1470);
@@ -216,9 +214,11 @@ bool Runaway(int& messages)
     const auto start = Clock::now();
     far.m_outgoing.Enqueue(QByteArray("X"), Clock::now());
     const auto quiet = [&] {
-        return nearReplies.paused > 0 && farReplies.paused > 0 && near.m_outgoing.Empty() &&
-               far.m_outgoing.Empty() && near.m_nRecvTotal == 1 + 8 * farReplies.rules[0].matched &&
-               far.m_nRecvTotal == 8 * nearReplies.rules[0].matched;
+        const ReplyRule& nearRule = nearReplies.m_model->At(0);
+        const ReplyRule& farRule = farReplies.m_model->At(0);
+        return nearRule.limit.Paused() && farRule.limit.Paused() && near.m_outgoing.Empty() &&
+               far.m_outgoing.Empty() && near.m_nRecvTotal == 1 + 8 * farRule.matched &&
+               far.m_nRecvTotal == 8 * nearRule.matched;
     };
     while (!quiet() && Clock::now() - start < std::chrono::seconds(30))
         RunEventsFor(5);
@@ -226,11 +226,17 @@ bool Runaway(int& messages)
     std::printf(
         "runaway             : %s after %.2f s (%lld and %lld firings); a 10 ms timer was at most %.1f ms "
         "late\n",
-        quiet() ? "quiet" : "STILL GOING", seconds, static_cast<long long>(nearReplies.rules[0].matched),
-        static_cast<long long>(farReplies.rules[0].matched), worstLateMs);
+        quiet() ? "quiet" : "STILL GOING", seconds,
+        static_cast<long long>(nearReplies.m_model->At(0).matched),
+        static_cast<long long>(farReplies.m_model->At(0).matched), worstLateMs);
     near.SendCommand(IDC_BUTTON_CLOSE);
     far.SendCommand(IDC_BUTTON_CLOSE);
-    return quiet() && messages == 0;
+    // Each window told its user once.
+    RunEventsFor(50);
+    const int told = messages - messagesBefore;
+    messages -= told;
+    std::printf("runaway             : %d message(s) shown, one per window expected\n", told);
+    return quiet() && told == 2 && messages == 0;
 }
 
 } // namespace
@@ -238,6 +244,10 @@ bool Runaway(int& messages)
 int main(int argc, char** argv)
 {
     harness::UseDisplayAsUsersDo();
+    // The rules go to a profile folder of the run's own, never the user's.
+    QTemporaryDir home;
+    qputenv("HOME", home.path().toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", (home.path() + "/.config").toLocal8Bit());
     QApplication app(argc, argv);
     const std::int64_t total = (argc > 1 ? std::atoll(argv[1]) : 512) * kMiB;
     std::printf("platform %s; floods of %lld MiB\n", qPrintable(QGuiApplication::platformName()),
