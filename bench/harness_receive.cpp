@@ -14,6 +14,7 @@
 //     xvfb-run -a build/bin/harness_receive [MiB, default 1024] [tcp|udp|flood]
 //     build/bin/harness_receive [MiB] [part]                  (offscreen)
 #include "harness_support.h"
+#include "pane_flood.h"
 #include "panes/hex_edit.h"
 #include "platform/message_box.h"
 #include "ui/korvo_dlg.h"
@@ -46,6 +47,8 @@ namespace {
 
 using harness::Connect;
 using harness::PaintCounter;
+using harness::PatternBlock;
+using harness::ResidentKiB;
 using harness::RunEventsFor;
 using harness::ShowAndWaitForPaint;
 
@@ -61,7 +64,7 @@ double MsSince(Clock::time_point start, Clock::time_point end)
 class Peer : public harness::LoopbackSender
 {
 public:
-    explicit Peer(std::int64_t total) : LoopbackSender(harness::PatternBlock(), total) {}
+    explicit Peer(std::int64_t total) : LoopbackSender(PatternBlock(), total) {}
 };
 
 double SocatBaseline(std::int64_t total)

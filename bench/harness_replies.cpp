@@ -20,6 +20,7 @@
 // accessibility bridge off:
 //     xvfb-run -a build/bin/harness_replies [MiB per flood, default 512] [latency|flood|runaway]
 #include "harness_support.h"
+#include "pane_flood.h"
 #include "reply_bench_rules.h"
 
 #include "platform/message_box.h"

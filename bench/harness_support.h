@@ -1,9 +1,7 @@
 #pragma once
 
 // What the whole-program harnesses share: this process's memory figures, a
-// loopback peer that sends one block over and over, a paint counter, and a
-// flood into the shown, full receive pane.
-#include "panes/pane_buffer.h"
+// loopback peer that sends one block over and over, and a paint counter.
 #include "platform/message_box.h"
 #include "ui/korvo_dlg.h"
 
@@ -158,6 +156,15 @@ inline void RunEventsFor(int ms)
     loop.exec();
 }
 
+// The receive harnesses' peer data: a 64 KiB pattern, sent over and over.
+inline std::string PatternBlock()
+{
+    std::string block(64 * 1024, '\0');
+    for (std::size_t i = 0; i < block.size(); ++i)
+        block[i] = static_cast<char>(i * 13);
+    return block;
+}
+
 inline void ShowAndWaitForPaint(CKorvoDlg& dlg)
 {
     PaintCounter painted;
@@ -170,6 +177,7 @@ inline void ShowAndWaitForPaint(CKorvoDlg& dlg)
     dlg.removeEventFilter(&painted);
 }
 
+// Opens a session to 127.0.0.1 in the mode, as the user would with the fields.
 inline void Connect(CKorvoDlg& dlg, int mode, unsigned short remotePort, unsigned short localPort)
 {
     dlg.m_comboMode->setCurrentIndex(mode);
@@ -178,72 +186,6 @@ inline void Connect(CKorvoDlg& dlg, int mode, unsigned short remotePort, unsigne
     dlg.SetDlgItemText(IDC_EDIT_REMOTE_PORT, QString::number(remotePort));
     dlg.SetDlgItemText(IDC_EDIT_LOCAL_PORT, QString::number(localPort));
     dlg.SendCommand(IDC_BUTTON_CONNECT);
-}
-
-// The receive floods' peer: a 64 KiB pattern, over and over.
-inline std::string PatternBlock()
-{
-    std::string block(64 * 1024, '\0');
-    for (std::size_t i = 0; i < block.size(); ++i)
-        block[i] = static_cast<char>(i * 13);
-    return block;
-}
-
-// What a flood into the shown, full receive pane gave.
-struct PaneFlood
-{
-    // MB/s, bytes and seconds from the moment the pane was full.
-    double rate = 0;
-    std::int64_t bytes = 0;
-    double seconds = 0;
-    // The counter shows every byte.
-    bool exact = false;
-    long rssFullKiB = 0;
-    long rssMaxKiB = 0;
-};
-
-// Connects the shown dialog as a TCP client to a peer that sends `total`
-// bytes of PatternBlock() as fast as it can, and measures the receive rate
-// once the pane is full; stops early on a message box. Closes the session.
-inline PaneFlood FloodFullPane(CKorvoDlg& dlg, std::int64_t total, const int& messages)
-{
-    LoopbackSender peer(PatternBlock(), total);
-    Connect(dlg, MODE_TCP_CLIENT, peer.Port(), 1470);
-
-    PaneFlood flood;
-    QElapsedTimer clock;
-    bool full = false;
-    std::int64_t fullAt = 0;
-    std::int64_t nextSample = 0;
-    // Looks at the count every few milliseconds while the loop runs freely.
-    QEventLoop loop;
-    QTimer sampler;
-    QObject::connect(&sampler, &QTimer::timeout, [&] {
-        if (!full && dlg.m_nRecvTotal >= PANE_CAPACITY) {
-            full = true;
-            fullAt = dlg.m_nRecvTotal;
-            clock.start();
-            flood.rssFullKiB = ResidentKiB();
-            nextSample = fullAt;
-        }
-        if (full && dlg.m_nRecvTotal >= nextSample) {
-            flood.rssMaxKiB = std::max(flood.rssMaxKiB, ResidentKiB());
-            nextSample += 64 * 1024 * 1024;
-        }
-        if (dlg.m_nRecvTotal >= total || messages != 0 || dlg.m_nState == STATE_READY)
-            loop.quit();
-    });
-    sampler.start(5);
-    loop.exec();
-    flood.seconds = clock.nsecsElapsed() / 1e9;
-    // The counter's text may trail the total by one turn of the loop.
-    RunEventsFor(50);
-    flood.bytes = dlg.m_nRecvTotal - fullAt;
-    flood.rate = flood.bytes / flood.seconds / 1e6;
-    flood.exact =
-        dlg.GetDlgItemText(IDC_STATIC_RECV_COUNT) == QString::number(total) && dlg.m_nRecvTotal == total;
-    dlg.SendCommand(IDC_BUTTON_CLOSE);
-    return flood;
 }
 
 } // namespace harness

@@ -17,19 +17,6 @@
 
 namespace {
 
-class Reader
-{
-public:
-    Reader(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
-    bool More() const { return m_pos < m_size; }
-    unsigned Next() { return m_pos < m_size ? m_data[m_pos++] : 0; }
-
-private:
-    const uint8_t* m_data;
-    size_t m_size;
-    size_t m_pos = 0;
-};
-
 bool ZeroFrom(const HexPane& pane, int from, int to)
 {
     static const std::uint8_t zeros[4096] = {};
@@ -82,7 +69,7 @@ static int FuzzHexEdit(const uint8_t* data, size_t size)
     static unsigned inputs = 0;
     const bool wholeTail = inputs++ % kWholeTailEvery == 0;
 
-    Reader in(data, size);
+    FuzzReader in(data, size);
     const int length = static_cast<int>(((in.Next() << 8) | in.Next()) % 2100);
     const int linesPerPage = 1 + static_cast<int>(in.Next() % 12);
     const bool received = in.Next() & 1;

@@ -20,19 +20,6 @@ using Clock = ReplyMatcher::Clock;
 using std::chrono::microseconds;
 constexpr microseconds kGap{50000};
 
-class Reader
-{
-public:
-    Reader(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
-    bool More() const { return m_pos < m_size; }
-    unsigned Next() { return m_pos < m_size ? m_data[m_pos++] : 0; }
-
-private:
-    const uint8_t* m_data;
-    size_t m_size;
-    size_t m_pos = 0;
-};
-
 enum class Op { Feed, Quiet, EndFrame, Reset };
 
 struct Event
@@ -163,7 +150,7 @@ int Fail(const char* what, std::size_t event)
     return 1;
 }
 
-microseconds Pause(Reader& in)
+microseconds Pause(FuzzReader& in)
 {
     static const microseconds pauses[] = {
         microseconds(0),        microseconds(1000),   kGap - microseconds(1), kGap,
@@ -175,7 +162,7 @@ microseconds Pause(Reader& in)
 
 static int FuzzReplyMatcher(const uint8_t* data, size_t size)
 {
-    Reader in(data, size);
+    FuzzReader in(data, size);
     // Few letters, so that matches are common.
     const unsigned letters = 1 + in.Next() % 4;
     std::vector<ReplyPattern> rules(1 + in.Next() % 8);

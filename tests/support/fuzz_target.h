@@ -7,6 +7,21 @@
 #include <cstddef>
 #include <cstdint>
 
+// A fuzz input read byte by byte, as the choices a target makes; past its
+// end it reads zeros.
+class FuzzReader
+{
+public:
+    FuzzReader(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
+    bool More() const { return m_pos < m_size; }
+    unsigned Next() { return m_pos < m_size ? m_data[m_pos++] : 0; }
+
+private:
+    const uint8_t* m_data;
+    size_t m_size;
+    size_t m_pos = 0;
+};
+
 #ifdef KORVO_LIBFUZZER
 #define KORVO_FUZZ_TARGET(Name, Runs, MaxLen)                                   \
     extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)    \
