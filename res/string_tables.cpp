@@ -110,6 +110,7 @@ const StringEntry kEnglish[] = {
     {301, "E&nabled"},
     {302, "Paused, because it fired more than 1,000 times within one second:\n%1\n\nA rule that fires this often is most likely answering a program that answers it in turn. Tick it again to let it reply."},
     {303, "\"starts with\", \"equals\" and \"ends with\" look at frames: a frame ends when no data came for this long."},
+    {304, "The reply of \"%1\" is %2 bytes, more than one UDP datagram holds (%3), so the rule was paused. Tick it again after making the reply shorter."},
 };
 
 const StringEntry kKorean[] = {
@@ -218,6 +219,7 @@ const StringEntry kKorean[] = {
     {301, "사용(&N)"},
     {302, "1초 안에 1,000번 넘게 실행되어 일시 중지된 규칙:\n%1\n\n이렇게 자주 실행되는 규칙은 대개 자신에게 다시 응답하는 프로그램에 응답하고 있는 것입니다. 다시 응답하게 하려면 다시 체크하십시오."},
     {303, "\"다음으로 시작\", \"같음\", \"다음으로 끝남\"은 프레임 단위로 봅니다. 이 시간 동안 데이터가 오지 않으면 프레임이 끝납니다."},
+    {304, "\"%1\"의 응답은 %2바이트로 UDP 데이터그램 하나에 담을 수 있는 크기(%3)보다 커서 규칙을 일시 중지했습니다. 응답을 줄인 뒤 다시 체크하십시오."},
 };
 
 const StringEntry kChinese[] = {
@@ -326,6 +328,7 @@ const StringEntry kChinese[] = {
     {301, "启用(&N)"},
     {302, "以下规则在一秒内触发超过 1,000 次，已暂停：\n%1\n\n触发如此频繁的规则，多半是在回复一个又反过来回复它的程序。重新勾选即可让它再次回复。"},
     {303, "“开头是”、“等于”和“结尾是”按帧匹配：数据静默这么长时间即视为一帧结束。"},
+    {304, "“%1”的回复有 %2 字节，超过一个 UDP 数据报所能容纳的大小（%3），因此该规则已暂停。请缩短回复后重新勾选。"},
 };
 
 } // namespace

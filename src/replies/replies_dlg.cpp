@@ -189,6 +189,9 @@ CRepliesDlg::CRepliesDlg(CKorvoDlg& dlg)
                       [this](int row) -> ReplyRule& { return m_model->At(row); }});
     m_engine->m_onRuleChanged = [this](int) { m_model->RefreshColumnSoon(REPLY_COL_MATCHED); };
     m_engine->m_onPaused = [this](int row) { OnPaused(row); };
+    m_engine->m_onTooLong = [this](int row) {
+        QTimer::singleShot(0, this, [this, row] { TellTooLong(row); });
+    };
     m_spinGap->setValue(Profile::GetProfileInt(kSection, kGapEntry, CReplyEngine::GAP_DEFAULT_MS));
     m_engine->SetGap(m_spinGap->value());
 
@@ -208,6 +211,12 @@ CRepliesDlg::CRepliesDlg(CKorvoDlg& dlg)
     connect(m_checkEnabled, &QCheckBox::toggled, this,
             [this](bool on) { SetEnabled(m_panel->CurrentRow(), on); });
     connect(m_btnClose, &QPushButton::clicked, this, &CRepliesDlg::reject);
+    // The window opens on the rules.
+    QWidget::setTabOrder(m_checkAuto, m_spinGap);
+    QWidget::setTabOrder(m_spinGap, m_panel->m_table);
+    QWidget::setTabOrder(m_panel->m_btnExport, m_checkEnabled);
+    QWidget::setTabOrder(m_checkEnabled, m_btnClose);
+    m_panel->m_table->setFocus();
     ShowSelectedEnabled();
 }
 
@@ -324,4 +333,14 @@ void CRepliesDlg::TellPaused()
         return;
     ShowMessageBox(isVisible() ? static_cast<QWidget*>(this) : &m_dlg,
                    LoadStr(302).arg(names.join(QLatin1Char('\n'))), LoadStr(104), MB_OK | MB_ICONEXCLAMATION);
+}
+
+void CRepliesDlg::TellTooLong(int row)
+{
+    if (row >= m_model->Count())
+        return;
+    const ReplyRule& rule = m_model->At(row);
+    ShowMessageBox(isVisible() ? static_cast<QWidget*>(this) : &m_dlg,
+                   LoadStr(304).arg(rule.name).arg(rule.reply.size()).arg(CReplyEngine::DATAGRAM_MAX),
+                   LoadStr(104), MB_OK | MB_ICONEXCLAMATION);
 }

@@ -80,6 +80,7 @@ private:
     // runaway guard paused.
     void OnPaused(int row);
     void TellPaused();
+    void TellTooLong(int row);
 
     CKorvoDlg& m_dlg;
     std::vector<int> m_pausedRows;

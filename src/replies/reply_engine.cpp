@@ -119,6 +119,15 @@ void CReplyEngine::Fire(const sockaddr* peer)
         ReplyRule& rule = m_rules.at(match.rule);
         if (!rule.enabled || rule.limit.Paused())
             continue;
+        if (peer && rule.reply.size() > DATAGRAM_MAX) {
+            // Sent, it would end the session with the system's complaint.
+            rule.limit.Pause();
+            if (m_onRuleChanged)
+                m_onRuleChanged(match.rule);
+            if (m_onTooLong)
+                m_onTooLong(match.rule);
+            continue;
+        }
         if (m_pending.size() >= PENDING_LIMIT)
             rule.limit.Pause();
         if (!rule.limit.Allow(match.decided)) {

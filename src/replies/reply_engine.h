@@ -30,6 +30,8 @@ public:
     // Replies waiting in the queue at most: a rule that fires while they are
     // this many is paused as a runaway, so the queue cannot grow without end.
     static constexpr std::size_t PENDING_LIMIT = 10 * FiringLimit::LIMIT;
+    // The most one UDP datagram holds.
+    static constexpr qsizetype DATAGRAM_MAX = 65507;
 
     // The engine reads the rules and counts in them.
     CReplyEngine(SessionTaps& taps, OutgoingQueue& outgoing, ReplyRuleRows rules);
@@ -51,6 +53,9 @@ public:
     // A rule was paused by the runaway guard. Called from inside a socket
     // handler: whoever shows something modal must do it later.
     std::function<void(int row)> m_onPaused;
+    // A rule was paused because its reply cannot go as one datagram; called
+    // as m_onPaused is.
+    std::function<void(int row)> m_onTooLong;
 
     void OnSessionOpened(const SessionInfo& session, const TapTime&) override;
     void OnBytesReceived(const std::uint8_t* data, int length, const sockaddr* peer,

@@ -43,11 +43,13 @@ struct Answerer
     {
         engine = std::make_unique<CReplyEngine>(dlg.m_taps, dlg.m_outgoing, RowsOf(rules));
         engine->m_onPaused = [this](int row) { paused.push_back(row); };
+        engine->m_onTooLong = [this](int row) { tooLong.push_back(row); };
         engine->SetActive(true);
     }
     std::vector<ReplyRule> rules;
     std::unique_ptr<CReplyEngine> engine;
     std::vector<int> paused;
+    std::vector<int> tooLong;
 };
 
 class Replies : public SessionTest
@@ -149,7 +151,10 @@ TEST_F(Replies, NothingIsSentWhileRepliesAreOffOrTheTelnetWindowOwnsTheConnectio
 
 TEST_F(Replies, EachUdpClientGetsItsOwnReply)
 {
-    Answerer a(*dlg, {Rule(ReplyWhen::Contains, "PING", "PONG"), Rule(ReplyWhen::StartsWith, "ID", "korvo")});
+    Answerer a(*dlg, {Rule(ReplyWhen::Contains, "PING", "PONG"), Rule(ReplyWhen::StartsWith, "ID", "korvo"),
+                      Rule(ReplyWhen::Contains, "BIG", "")});
+    // More than a datagram holds: the rule pauses instead of ending the session.
+    a.rules[2].reply = QByteArray(70000, 'b');
     SetMode(MODE_UDP);
     // The Remote Host is a third socket, which must get nothing.
     std::vector<Fd> clients;
@@ -170,6 +175,7 @@ TEST_F(Replies, EachUdpClientGetsItsOwnReply)
         ::sendto(fd.get(), bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&korvo), length);
     };
     // Each datagram is matched on its own: a pattern split over two never is.
+    sendTo(clients[0], "BIG");
     sendTo(clients[0], "PI");
     sendTo(clients[0], "NG");
     sendTo(clients[0], "PING");
@@ -183,6 +189,9 @@ TEST_F(Replies, EachUdpClientGetsItsOwnReply)
     EXPECT_EQ("PONG", first);
     EXPECT_EQ("PONGkorvo", second);
     EXPECT_EQ(-1, ReadSome(clients[2].get()));
+    EXPECT_EQ(std::vector<int>{2}, a.tooLong);
+    EXPECT_TRUE(a.rules[2].limit.Paused());
+    EXPECT_EQ(STATE_UDP_OPEN, dlg->m_nState);
 }
 
 // Two windows whose rules answer each other, each reply with eight times
