@@ -185,9 +185,18 @@ void CListPanel::Changed(int selectRow)
     SelectRow(selectRow);
 }
 
+void CListPanel::BackFromDialog()
+{
+    // Without a window manager to hand it back, the focus would go wherever
+    // the system puts it.
+    window()->activateWindow();
+    m_table->setFocus();
+}
+
 void CListPanel::OnAdd()
 {
     const int row = m_edit(-1);
+    BackFromDialog();
     if (row >= 0)
         Changed(row);
 }
@@ -198,6 +207,7 @@ void CListPanel::OnEdit()
     if (current < 0)
         return;
     const int row = m_edit(current);
+    BackFromDialog();
     if (row >= 0)
         Changed(row);
 }
@@ -307,13 +317,16 @@ void RestoreWindowPlace(QWidget* window, const QString& section, const QWidget* 
     }
     if (!beside)
         return;
+    // To the right of the main window, else to its left, else as far right
+    // as the screen allows.
     const QRect main = beside->frameGeometry();
     QPoint place(main.right() + 1, main.top());
     if (const QScreen* screen = beside->screen()) {
         const QRect area = screen->availableGeometry();
         const int w = window->frameGeometry().width();
-        if (place.x() + w > area.right())
-            place.setX(std::max(area.left(), area.right() - w));
+        if (place.x() + w > area.right() + 1)
+            place.setX(main.left() - w >= area.left() ? main.left() - w
+                                                      : std::max(area.left(), area.right() + 1 - w));
     }
     window->move(place);
 }

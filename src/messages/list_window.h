@@ -289,6 +289,7 @@ protected:
 private:
     void UpdateButtons();
     void Changed(int selectRow);
+    void BackFromDialog();
     // The file dialog of Import and Export.
     QString AskForFile(bool open);
 
