@@ -1,0 +1,28 @@
+// When a repeat goes next: on its slot, and after a stall on a later slot
+// rather than in a burst.
+#include "messages/message_sender.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(MessageSchedule, ARepeatKeepsItsSlotsAndSkipsThoseAStallTookAway)
+{
+    using std::chrono::milliseconds;
+    const struct
+    {
+        std::int64_t slot;
+        int elapsedMs;
+        std::int64_t next;
+    } cases[] = {
+        {0, 0, 1},      // sent on time
+        {0, 4, 1},      // sent late, still nearer its own slot
+        {4, 40, 5},     // a slow send never pulls the next one in
+        {4, 56, 6},     // nearer slot 6 than slot 5: slot 5 is skipped
+        {4, 1003, 100}, // a stall of a second: carry on from the slot at hand
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.next, NextRepeatSlot(c.slot, milliseconds(c.elapsedMs), milliseconds(10))) << c.elapsedMs;
+}
+
+} // namespace
