@@ -1,11 +1,15 @@
 #pragma once
 
 // What the whole-program harnesses share: this process's memory figures, a
-// loopback peer that sends one block over and over, and a paint counter.
+// loopback peer that sends one block over and over, a paint counter, and the
+// event loop run until a condition holds.
 #include "platform/message_box.h"
 
+#include <QDeadlineTimer>
 #include <QEvent>
+#include <QEventLoop>
 #include <QObject>
+#include <QTimer>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -18,6 +22,7 @@
 #include <chrono>
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -42,6 +47,23 @@ inline void LogMessageBoxes(int& count)
         std::fprintf(stderr, "message: %s\n", qPrintable(r.text));
         return IDOK;
     });
+}
+
+// Runs the event loop as the program's own loop runs it, blocking between
+// events, until the condition holds or the time is up.
+inline bool RunUntil(const std::function<bool()>& condition, int seconds)
+{
+    QEventLoop loop;
+    QTimer check;
+    QDeadlineTimer deadline(seconds * 1000);
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (condition() || deadline.hasExpired())
+            loop.quit();
+    });
+    check.start(10);
+    if (!condition())
+        loop.exec();
+    return condition();
 }
 
 // A field of /proc/self/status in KiB ("VmRSS", "VmHWM"); -1 if absent.

@@ -8,8 +8,8 @@ std::int64_t NextRepeatSlot(std::int64_t slot, std::chrono::nanoseconds elapsed,
 {
     if (interval.count() <= 0)
         return slot + 1;
-    const std::int64_t nearest = (elapsed + interval / 2) / interval;
-    return std::max(slot + 1, nearest);
+    // The latest slot whose time has come: earlier ones are gone.
+    return std::max(slot + 1, static_cast<std::int64_t>(elapsed / interval));
 }
 
 MessageSender::~MessageSender()

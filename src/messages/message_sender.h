@@ -6,8 +6,8 @@
 // Each run keeps at most one item in the queue: the next send is queued when
 // the one before it is done, for its due time. A repeat is due start to
 // start (t0 + k * interval, from the schedule, not from when the previous
-// one finished); a send that comes too late for its slot skips the slots
-// already gone instead of catching up in a burst. A failed or dropped send
+// one finished); after a stall it skips the slots already gone instead of
+// catching up in a burst. A failed or dropped send
 // (the session ended) ends its run; nothing starts again by itself.
 #include "net/outgoing_queue.h"
 
@@ -21,9 +21,10 @@
 #include <vector>
 
 // The slot of the next repeat after slot `slot` went out, at `elapsed`
-// since the first: the next one, unless the time is already nearer a later
-// slot, which is then taken instead (so two sends are never less than half
-// an interval apart).
+// since the first: the next one, late if need be, unless the time of a later
+// one has come too; then the latest of those goes at once and the ones
+// before it are skipped, so that a stall costs at most one late send and
+// never a burst.
 std::int64_t NextRepeatSlot(std::int64_t slot, std::chrono::nanoseconds elapsed,
                             std::chrono::nanoseconds interval);
 

@@ -16,10 +16,10 @@ TEST(MessageSchedule, ARepeatKeepsItsSlotsAndSkipsThoseAStallTookAway)
         std::int64_t next;
     } cases[] = {
         {0, 0, 1},      // sent on time
-        {0, 4, 1},      // sent late, still nearer its own slot
         {4, 40, 5},     // a slow send never pulls the next one in
-        {4, 56, 6},     // nearer slot 6 than slot 5: slot 5 is skipped
-        {4, 1003, 100}, // a stall of a second: carry on from the slot at hand
+        {4, 56, 5},     // slot 5 is late but slot 6 has not come: 5 goes at once
+        {4, 60, 6},     // slot 6 has come: slot 5 is skipped
+        {4, 1003, 100}, // a stall of a second: one send at once, then on schedule
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.next, NextRepeatSlot(c.slot, milliseconds(c.elapsedMs), milliseconds(10))) << c.elapsedMs;
