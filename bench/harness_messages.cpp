@@ -53,17 +53,9 @@ constexpr double kPaneFloorSeconds = 2.048;
 class TimingPeer
 {
 public:
-    explicit TimingPeer(int messages) : m_nMessages(messages)
+    TimingPeer()
     {
-        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(m_fd, 1);
-        socklen_t length = sizeof a;
-        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &length);
-        m_port = ntohs(a.sin_port);
+        m_fd = harness::ListenOnLoopback(m_port);
         m_thread = std::thread([this] { Run(); });
     }
     ~TimingPeer()
@@ -111,7 +103,6 @@ private:
         m_done = true;
     }
 
-    int m_nMessages;
     int m_fd = -1;
     unsigned short m_port = 0;
     std::thread m_thread;
@@ -157,7 +148,7 @@ double Quantile(const std::vector<double>& sorted, double q)
 // One run; returns whether every budget held.
 bool RunOnce(CKorvoDlg& dlg, int count, int intervalMs, bool withPane)
 {
-    TimingPeer peer(count);
+    TimingPeer peer;
     dlg.m_comboMode->setCurrentIndex(MODE_TCP_CLIENT);
     dlg.SendCommand(IDC_COMBO_MODE, CBN_SELCHANGE);
     dlg.SetDlgItemText(IDC_EDIT_REMOTE_IP, QStringLiteral("127.0.0.1"));

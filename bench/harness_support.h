@@ -84,6 +84,21 @@ inline long ResidentKiB()
     return StatusKiB("VmRSS");
 }
 
+// A TCP socket listening on a free IPv4 loopback port, and the port.
+inline int ListenOnLoopback(unsigned short& port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(fd, 1);
+    socklen_t length = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
+    port = ntohs(a.sin_port);
+    return fd;
+}
+
 // Listens on a free IPv4 loopback port. Its thread sends `block` over and
 // over to the first client until `total` bytes have gone (or the client
 // goes, for an endless flood), then `trailer`, then shuts its side and waits
@@ -94,15 +109,7 @@ public:
     LoopbackSender(std::string block, std::int64_t total, std::string trailer = {})
         : m_block(std::move(block)), m_trailer(std::move(trailer)), m_total(total)
     {
-        m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_listen, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(m_listen, 1);
-        socklen_t length = sizeof a;
-        ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&a), &length);
-        m_port = ntohs(a.sin_port);
+        m_listen = ListenOnLoopback(m_port);
         m_thread = std::thread([this] { Run(); });
     }
     ~LoopbackSender()

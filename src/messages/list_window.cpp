@@ -185,31 +185,26 @@ void CListPanel::Changed(int selectRow)
     SelectRow(selectRow);
 }
 
-void CListPanel::BackFromDialog()
+void CListPanel::EditRow(int row)
 {
+    const int changed = m_edit(row);
     // Without a window manager to hand it back, the focus would go wherever
     // the system puts it.
     window()->activateWindow();
     m_table->setFocus();
+    if (changed >= 0)
+        Changed(changed);
 }
 
 void CListPanel::OnAdd()
 {
-    const int row = m_edit(-1);
-    BackFromDialog();
-    if (row >= 0)
-        Changed(row);
+    EditRow(-1);
 }
 
 void CListPanel::OnEdit()
 {
-    const int current = CurrentRow();
-    if (current < 0)
-        return;
-    const int row = m_edit(current);
-    BackFromDialog();
-    if (row >= 0)
-        Changed(row);
+    if (CurrentRow() >= 0)
+        EditRow(CurrentRow());
 }
 
 void CListPanel::OnDuplicate()
@@ -232,20 +227,22 @@ void CListPanel::OnRemove()
 
 void CListPanel::OnMoveUp()
 {
-    const int row = CurrentRow();
-    if (row <= 0)
-        return;
-    m_model->Move(row, row - 1);
-    Changed(row - 1);
+    MoveCurrent(-1);
 }
 
 void CListPanel::OnMoveDown()
 {
+    MoveCurrent(1);
+}
+
+void CListPanel::MoveCurrent(int by)
+{
     const int row = CurrentRow();
-    if (row < 0 || row + 1 >= m_model->Count())
+    const int to = row + by;
+    if (row < 0 || to < 0 || to >= m_model->Count())
         return;
-    m_model->Move(row, row + 1);
-    Changed(row + 1);
+    m_model->Move(row, to);
+    Changed(to);
 }
 
 QString CListPanel::AskForFile(bool open)
