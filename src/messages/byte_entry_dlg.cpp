@@ -70,15 +70,19 @@ CByteField::CByteField(const QString& title, QWidget* parent) : QGroupBox(title,
     forms->addButton(m_radioHex);
     forms->addButton(m_radioText);
     m_radioHex->setChecked(true);
-    connect(m_radioHex, &QRadioButton::clicked, this, [this] { OnFormClicked(ByteForm::Hex); });
-    connect(m_radioText, &QRadioButton::clicked, this, [this] { OnFormClicked(ByteForm::Text); });
+    connect(m_radioHex, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            SetForm(ByteForm::Hex);
+    });
+    connect(m_radioText, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            SetForm(ByteForm::Text);
+    });
 
     m_editBytes = MakeByteEdit(this, 3);
     m_editBytes->setAccessibleName(m_strName);
     m_editBytes->setAccessibleDescription(LoadStr(240));
     m_editBytes->installEventFilter(this);
-    // The group's mnemonic goes to the entry.
-    setFocusProxy(m_editBytes);
     m_editOther = MakeByteEdit(this, 2);
     m_editOther->setReadOnly(true);
     m_editOther->setFocusPolicy(Qt::TabFocus);
@@ -120,29 +124,20 @@ ByteTextParse CByteField::Parse() const
     return parse;
 }
 
-bool CByteField::SetForm(ByteForm form)
+void CByteField::SetForm(ByteForm form)
 {
     if (form != m_form) {
+        // What parses is shown in the new form; what does not is taken as
+        // typed in the new form (text typed while Hex was chosen, say).
         const ByteTextParse parse = ParseBytes(m_form, m_editBytes->toPlainText(), m_nLimit);
-        if (!parse.Ok())
-            return false;
         m_form = form;
-        SetBytes(parse.bytes);
+        if (parse.Ok())
+            SetBytes(parse.bytes);
     }
     const QSignalBlocker blockHex(m_radioHex), blockText(m_radioText);
     (form == ByteForm::Hex ? m_radioHex : m_radioText)->setChecked(true);
     m_editBytes->setAccessibleDescription(LoadStr(form == ByteForm::Hex ? 240 : 241));
     UpdateOtherForm();
-    return true;
-}
-
-void CByteField::OnFormClicked(ByteForm form)
-{
-    if (!SetForm(form)) {
-        // Back to the form the entry is in, and show where it goes wrong.
-        SetForm(m_form);
-        Validate();
-    }
 }
 
 void CByteField::UpdateOtherForm()
@@ -178,6 +173,16 @@ bool CByteField::Validate()
     return false;
 }
 
+bool CByteField::event(QEvent* event)
+{
+    // The title's mnemonic goes to the entry, not to the form buttons.
+    if (event->type() == QEvent::Shortcut) {
+        m_editBytes->setFocus(Qt::ShortcutFocusReason);
+        return true;
+    }
+    return QGroupBox::event(event);
+}
+
 bool CByteField::eventFilter(QObject* watched, QEvent* event)
 {
     // Enter is the dialog's OK, as in any other field; a line break in text
@@ -204,9 +209,9 @@ CByteEntryDlg::CByteEntryDlg(const QString& title, QWidget* parent) : QDialog(pa
     AddRow(LoadStr(239), m_editName);
 
     auto* buttons = new QDialogButtonBox(this);
-    QPushButton* ok = buttons->addButton(LoadStr(128), QDialogButtonBox::AcceptRole);
-    buttons->addButton(LoadStr(142), QDialogButtonBox::RejectRole);
-    ok->setDefault(true);
+    m_btnOK = buttons->addButton(LoadStr(128), QDialogButtonBox::AcceptRole);
+    m_btnCancel = buttons->addButton(LoadStr(142), QDialogButtonBox::RejectRole);
+    m_btnOK->setDefault(true);
     connect(buttons, &QDialogButtonBox::accepted, this, &CByteEntryDlg::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &CByteEntryDlg::reject);
     layout->addWidget(buttons);
@@ -219,6 +224,16 @@ void CByteEntryDlg::AddRow(const QString& label, QWidget* field)
     caption->setBuddy(field);
     field->setAccessibleName(PlainCaption(label));
     m_form->addRow(caption, field);
+    ButtonsLast(field);
+}
+
+void CByteEntryDlg::ButtonsLast(QWidget* lastField)
+{
+    // Made first, the buttons would come right after the name on Tab.
+    if (m_btnOK) {
+        setTabOrder(lastField, m_btnOK);
+        setTabOrder(m_btnOK, m_btnCancel);
+    }
 }
 
 CByteField* CByteEntryDlg::AddByteField(const QString& title)
@@ -226,6 +241,7 @@ CByteField* CByteEntryDlg::AddByteField(const QString& title)
     auto* field = new CByteField(title, this);
     m_form->addRow(field);
     m_byteFields.push_back(field);
+    ButtonsLast(field->m_editOther);
     return field;
 }
 

@@ -16,6 +16,7 @@ class QFormLayout;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
+class QPushButton;
 class QRadioButton;
 class QSpinBox;
 
@@ -42,9 +43,9 @@ public:
     ByteTextParse Parse() const;
 
     ByteForm Form() const { return m_form; }
-    // Shows the entry in `form`; false (and the form kept) while the entry
-    // does not parse in the form it is in.
-    bool SetForm(ByteForm form);
+    // Shows the entry in `form`: converted when it parses in the form it was
+    // in, else kept as typed.
+    void SetForm(ByteForm form);
 
     void SetLimit(qsizetype limit) { m_nLimit = limit; }
     void SetAllowEmpty(bool allow) { m_bAllowEmpty = allow; }
@@ -66,10 +67,10 @@ signals:
     void changed();
 
 protected:
+    bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void OnFormClicked(ByteForm form);
     void UpdateOtherForm();
 
     ByteForm m_form = ByteForm::Hex;
@@ -100,6 +101,10 @@ public slots:
     void accept() override;
 
 private:
+    void ButtonsLast(QWidget* lastField);
+
     QFormLayout* m_form = nullptr;
+    QPushButton* m_btnOK = nullptr;
+    QPushButton* m_btnCancel = nullptr;
     std::vector<CByteField*> m_byteFields;
 };

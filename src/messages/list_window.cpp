@@ -185,21 +185,26 @@ void CListPanel::Changed(int selectRow)
     SelectRow(selectRow);
 }
 
+void CListPanel::EditRow(int row)
+{
+    const int changed = m_edit(row);
+    // Without a window manager to hand it back, the focus would go wherever
+    // the system puts it.
+    window()->activateWindow();
+    m_table->setFocus();
+    if (changed >= 0)
+        Changed(changed);
+}
+
 void CListPanel::OnAdd()
 {
-    const int row = m_edit(-1);
-    if (row >= 0)
-        Changed(row);
+    EditRow(-1);
 }
 
 void CListPanel::OnEdit()
 {
-    const int current = CurrentRow();
-    if (current < 0)
-        return;
-    const int row = m_edit(current);
-    if (row >= 0)
-        Changed(row);
+    if (CurrentRow() >= 0)
+        EditRow(CurrentRow());
 }
 
 void CListPanel::OnDuplicate()
@@ -222,20 +227,22 @@ void CListPanel::OnRemove()
 
 void CListPanel::OnMoveUp()
 {
-    const int row = CurrentRow();
-    if (row <= 0)
-        return;
-    m_model->Move(row, row - 1);
-    Changed(row - 1);
+    MoveCurrent(-1);
 }
 
 void CListPanel::OnMoveDown()
 {
+    MoveCurrent(1);
+}
+
+void CListPanel::MoveCurrent(int by)
+{
     const int row = CurrentRow();
-    if (row < 0 || row + 1 >= m_model->Count())
+    const int to = row + by;
+    if (row < 0 || to < 0 || to >= m_model->Count())
         return;
-    m_model->Move(row, row + 1);
-    Changed(row + 1);
+    m_model->Move(row, to);
+    Changed(to);
 }
 
 QString CListPanel::AskForFile(bool open)
@@ -307,13 +314,16 @@ void RestoreWindowPlace(QWidget* window, const QString& section, const QWidget* 
     }
     if (!beside)
         return;
+    // To the right of the main window, else to its left, else as far right
+    // as the screen allows.
     const QRect main = beside->frameGeometry();
     QPoint place(main.right() + 1, main.top());
     if (const QScreen* screen = beside->screen()) {
         const QRect area = screen->availableGeometry();
         const int w = window->frameGeometry().width();
-        if (place.x() + w > area.right())
-            place.setX(std::max(area.left(), area.right() - w));
+        if (place.x() + w > area.right() + 1)
+            place.setX(main.left() - w >= area.left() ? main.left() - w
+                                                      : std::max(area.left(), area.right() + 1 - w));
     }
     window->move(place);
 }

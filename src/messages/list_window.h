@@ -289,6 +289,9 @@ protected:
 private:
     void UpdateButtons();
     void Changed(int selectRow);
+    void MoveCurrent(int by);
+    // The caller's dialog for the row (-1: a new one).
+    void EditRow(int row);
     // The file dialog of Import and Export.
     QString AskForFile(bool open);
 
