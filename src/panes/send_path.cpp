@@ -100,8 +100,10 @@ std::optional<SendSchedule::Clock::time_point> CKorvoDlg::NextSendTick(SendSched
 
 void CKorvoDlg::SetSendTimer()
 {
+    // The slow idle tick also bounds the wait for a queued item due much later.
     const auto now = SendSchedule::Clock::now();
-    m_sendTimer.StartAt(NextSendTick(now).value_or(m_sendSchedule.Next(false, now)));
+    const auto idle = m_sendSchedule.Next(false, now);
+    m_sendTimer.StartAt(std::min(idle, NextSendTick(now).value_or(idle)));
 }
 
 void CKorvoDlg::WakeSendTimer()
