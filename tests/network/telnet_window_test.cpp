@@ -162,6 +162,20 @@ TEST_F(TelnetWindow, PeerClosingLeavesTheWindowUntilClosed)
     EXPECT_TRUE(boxes.shown.empty());
 }
 
+// A server's Synch (Ctrl+C while output flows): IAC, then DM as urgent data.
+TEST_F(TelnetWindow, UrgentDataMarkIsReadInBand)
+{
+    Fd listener = Listener(AF_INET);
+    Session(listener, [&](CTelDlg& tel, int peer) {
+        ASSERT_EQ(2, ::send(peer, "ab", 2, 0));
+        ASSERT_EQ(2, ::send(peer, "\xFF\xF2", 2, MSG_OOB));
+        ASSERT_EQ(3, ::send(peer, "cd|", 3, 0));
+        EXPECT_TRUE(WaitUntil([&] { return Shown(tel).endsWith(QLatin1Char('|')); }));
+        EXPECT_EQ(QStringLiteral("abcd|"), Shown(tel));
+        ClickIn(tel, IDC_BUTTON_CLOSE);
+    });
+}
+
 TEST_F(TelnetWindow, FloodKeepsTheNewestRowsInView)
 {
     Fd listener = Listener(AF_INET);
