@@ -366,8 +366,9 @@ void CKorvoDlg::OnSocketClose(CLumSock*, int)
 
 void CKorvoDlg::UpdateControls()
 {
-    if (!UpdateData(true))
-        return;
+    // A field that does not validate gets its message, and the state is shown
+    // all the same: the window must never claim a session that has ended.
+    UpdateData(true);
     const int mode = m_comboMode->currentIndex();
     const bool client = mode == MODE_TCP_CLIENT;
     const bool server = mode == MODE_TCP_SERVER;
