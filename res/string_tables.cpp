@@ -53,6 +53,7 @@ const StringEntry kEnglish[] = {
     {146, "Korean"},
     {147, "English"},
     {148, "Franch"},
+    {149, "Connection Mode"},
 };
 
 const StringEntry kKorean[] = {
@@ -104,6 +105,7 @@ const StringEntry kKorean[] = {
     {146, "한국어"},
     {147, "영어"},
     {148, "프랑스어"},
+    {149, "접속 방식"},
 };
 
 const StringEntry kChinese[] = {
@@ -155,6 +157,7 @@ const StringEntry kChinese[] = {
     {146, "Korean"},
     {147, "English"},
     {148, "Franch"},
+    {149, "连接方式"},
 };
 
 } // namespace

@@ -99,12 +99,15 @@ TEST_F(TelnetWindow, CharacterModeOnAnyPortButTheTelnetPort)
         EXPECT_EQ(QAccessible::EditableText, access->role());
         EXPECT_EQ(QStringLiteral("Terminal"), access->text(QAccessible::Name));
         EXPECT_EQ(QStringLiteral("hello\nworld!"), access->textInterface()->text(0, -1));
-        // The combo boxes read as their labels, the chosen item as their value.
+        // The combo boxes read as their labels, the chosen item as their
+        // value and text (what reaches the bus is checked over AT-SPI).
         for (const auto& [combo, label] : {std::pair{tel.m_comboTx, "Send"}, std::pair{tel.m_comboRx, "Receive"}}) {
             QAccessibleInterface* box = QAccessible::queryAccessibleInterface(combo);
             EXPECT_EQ(QAccessible::ComboBox, box->role());
             EXPECT_EQ(QString::fromLatin1(label), box->text(QAccessible::Name));
             EXPECT_EQ(combo->currentText(), box->text(QAccessible::Value));
+            ASSERT_NE(nullptr, box->textInterface());
+            EXPECT_EQ(combo->currentText(), box->textInterface()->text(0, -1));
         }
         EXPECT_EQ(QStringLiteral("No operation"), tel.GetDlgItem(IDC_BUTTON_NOP)->accessibleName());
 

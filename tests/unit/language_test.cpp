@@ -40,14 +40,14 @@ struct Env {
 TEST(StringTables, EveryIdInEveryTable)
 {
     for (auto language : {UiLanguage::English, UiLanguage::Korean, UiLanguage::ChineseSimplified}) {
-        for (int id = 101; id <= 148; ++id)
+        for (int id = 101; id <= 149; ++id)
             EXPECT_FALSE(LoadStr(id, language).isEmpty()) << "id " << id << " language " << int(language);
         EXPECT_TRUE(LoadStr(100, language).isEmpty());
-        EXPECT_TRUE(LoadStr(149, language).isEmpty());
+        EXPECT_TRUE(LoadStr(150, language).isEmpty());
     }
-    EXPECT_EQ(48u, EnglishStringTable().size());
-    EXPECT_EQ(48u, KoreanStringTable().size());
-    EXPECT_EQ(48u, ChineseStringTable().size());
+    EXPECT_EQ(49u, EnglishStringTable().size());
+    EXPECT_EQ(49u, KoreanStringTable().size());
+    EXPECT_EQ(49u, ChineseStringTable().size());
 }
 
 TEST(StringTables, ExactTexts)
