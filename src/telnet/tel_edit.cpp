@@ -326,7 +326,8 @@ void CTelEdit::keyPressEvent(QKeyEvent* event)
                                                 !(event->modifiers() & Qt::ShiftModifier));
         return;
     }
-    for (const char32_t c : TelnetKeyChars(event->key(), event->modifiers(), event->text()))
+    for (const char32_t c :
+         TelnetKeyChars(event->key(), event->modifiers(), event->text(), event->nativeVirtualKey()))
         OnChar(c);
     // Every other key stops here, so no key reaches the dialog's Enter and Esc.
     event->accept();
