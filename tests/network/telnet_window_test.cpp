@@ -179,6 +179,37 @@ TEST_F(TelnetWindow, UrgentDataMarkIsReadInBand)
     });
 }
 
+// A server's Backspace steps back one cell: readline on a dumb terminal backs
+// over a wide character with two.
+TEST_F(TelnetWindow, ServerBackspacesEraseByCells)
+{
+    const struct
+    {
+        const char* sent;
+        const char* shown;
+    } cases[] = {
+        {"a\xED\x95\x9C\b\b  \b\b", "a"},
+        {"a\xED\x95\x9C\b", "a\xED\x95\x9C"},
+        // Written over its second cell, a wide character is blanked.
+        {"a\xED\x95\x9C\bx", "a x"},
+        {"xe\xCC\x81\b", "x"},
+        {"ab\b", "a"},
+    };
+    Fd listener = Listener(AF_INET);
+    Session(listener, [&](CTelDlg& tel, int peer) {
+        int line = 0;
+        for (const auto& c : cases) {
+            const std::string bytes = std::string(c.sent) + "\r\n";
+            ASSERT_EQ(static_cast<ssize_t>(bytes.size()), ::send(peer, bytes.data(), bytes.size(), 0));
+            ++line;
+            ASSERT_TRUE(WaitUntil([&] { return Shown(tel).count(QLatin1Char('\n')) == line; }));
+            EXPECT_EQ(QString::fromUtf8(c.shown), Shown(tel).section(QLatin1Char('\n'), line - 1, line - 1))
+                << c.sent;
+        }
+        ClickIn(tel, IDC_BUTTON_CLOSE);
+    });
+}
+
 TEST_F(TelnetWindow, FloodKeepsTheNewestRowsInView)
 {
     Fd listener = Listener(AF_INET);
