@@ -8,6 +8,7 @@
 #include "panes/hex_edit.h"
 
 #include <QAccessible>
+#include <QMessageBox>
 #include <QScrollBar>
 #include <QTest>
 
@@ -206,6 +207,45 @@ TEST_F(TelnetWindow, ServerBackspacesEraseByCells)
             EXPECT_EQ(QString::fromUtf8(c.shown), Shown(tel).section(QLatin1Char('\n'), line - 1, line - 1))
                 << c.sent;
         }
+        ClickIn(tel, IDC_BUTTON_CLOSE);
+    });
+}
+
+// The main window is disabled while the Telnet window is up: a box shown
+// then belongs to the Telnet window, above it and answering OK and Escape.
+TEST_F(TelnetWindow, MessageBoxDuringTheSessionBelongsToTheTelnetWindow)
+{
+    SetMessageBoxHook({});
+    Fd listener = Listener(AF_INET);
+    Session(listener, [&](CTelDlg& tel, int) {
+        bool seen = false, enabled = false, escaped = false, answered = false;
+        QWidget* parent = nullptr;
+        QTimer poll;
+        poll.setInterval(1);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || seen)
+                return;
+            seen = true;
+            parent = box->parentWidget();
+            enabled = box->isEnabled();
+            QTest::keyClick(box, Qt::Key_Escape);
+            escaped = !box->isVisible();
+            if (!escaped)
+                box->done(0);
+        });
+        poll.start();
+        // A socket error, as one arriving during the session is shown.
+        QTimer::singleShot(0, dlg.get(), [&] {
+            dlg->ShowSystemError(ECONNRESET);
+            answered = true;
+        });
+        ASSERT_TRUE(WaitUntil([&] { return answered; }));
+        EXPECT_TRUE(seen);
+        EXPECT_EQ(&tel, parent);
+        EXPECT_TRUE(enabled);
+        EXPECT_TRUE(escaped);
+        EXPECT_TRUE(tel.isVisible());
         ClickIn(tel, IDC_BUTTON_CLOSE);
     });
 }
