@@ -56,7 +56,14 @@ void CKorvoDlg::OnButtonSend()
 void CKorvoDlg::ShowSendDlg()
 {
     const QRect main = frameGeometry();
-    const QRect dlg = m_pSendDlg->frameGeometry();
+    QRect dlg = m_pSendDlg->frameGeometry();
+    // Until its first showing the window has no frame yet: it will get one
+    // like the main window's.
+    if (dlg == m_pSendDlg->geometry()) {
+        const QRect client = geometry();
+        dlg += QMargins(client.left() - main.left(), client.top() - main.top(), main.right() - client.right(),
+                        main.bottom() - client.bottom());
+    }
     m_pSendDlg->move(main.left() + (main.width() - dlg.width()) / 2,
                      main.top() + (main.height() - dlg.height()) / 2);
     m_pSendDlg->show();
@@ -116,6 +123,8 @@ void CKorvoDlg::SendChunk()
     // and bytes cut off by a shorter length go out as zeros.
     const std::uint8_t* chunk = m_hexSend->m_pData + m_nSendCount;
     int r;
+    // Taken at once: the resolver's list is freed before the error is looked at.
+    int sendError = 0;
     if (mode == MODE_UDP) {
         m_strRemoteIP = TrimRemoteAddress(m_strRemoteIP);
         AddrInfoPtr remote;
@@ -136,12 +145,14 @@ void CKorvoDlg::SendChunk()
             return;
         }
         r = m_sock.SendTo(chunk, n, remote->ai_addr, remote->ai_addrlen);
+        sendError = errno;
     } else {
         r = m_sock.Send(chunk, n);
+        sendError = errno;
     }
 
     if (r < 0) {
-        const int error = errno;
+        const int error = sendError;
         if (error == CAsyncSocket::SOCK_WOULDBLOCK) {
             // The same bytes go again once the socket has room.
             m_bSendBlocked = 1;

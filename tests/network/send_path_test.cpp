@@ -285,6 +285,24 @@ TEST_F(SendPath, PauseStartCancelAndSendAgain)
     EXPECT_TRUE(boxes.shown.empty());
 }
 
+// Centred by the frames, the first time too, when the progress window's own
+// frame is not known until it is shown.
+TEST_F(SendPath, ProgressWindowIsCentredOverTheMainWindow)
+{
+    dlg->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+    ASSERT_NE(dlg->frameGeometry(), dlg->geometry()) << "a platform without window frames";
+    for (int showing = 0; showing < 2; ++showing) {
+        dlg->ShowSendDlg();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&Progress()));
+        const QPoint offset = Progress().frameGeometry().center() - dlg->frameGeometry().center();
+        // Halving truncates: a pixel either way.
+        EXPECT_LE(std::abs(offset.x()), 1) << "showing " << showing;
+        EXPECT_LE(std::abs(offset.y()), 1) << "showing " << showing;
+        Progress().hide();
+    }
+}
+
 TEST_F(SendPath, SendErrorInServerModeClosesTheSessionAndTheListener)
 {
     SetMode(MODE_TCP_SERVER);
