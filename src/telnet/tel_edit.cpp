@@ -88,6 +88,7 @@ void CTelEdit::SendNop()
 
 void CTelEdit::ResetTerminal(RxNewline rx, TxNewline tx)
 {
+    const QString before = QAccessible::isActive() ? m_text.Text().toString() : QString();
     m_text.Clear();
     m_bReadOnly = false;
     m_engine.ResetInput();
@@ -96,7 +97,8 @@ void CTelEdit::ResetTerminal(RxNewline rx, TxNewline tx)
     m_bFollow = true;
     SyncView();
     if (QAccessible::isActive()) {
-        QAccessibleEvent changed(this, QAccessible::TextUpdated);
+        // A text update carries its texts; a bare one trips Qt's checks.
+        QAccessibleTextUpdateEvent changed(this, 0, before, QString());
         QAccessible::updateAccessibility(&changed);
     }
 }
