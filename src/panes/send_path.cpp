@@ -57,7 +57,14 @@ void CKorvoDlg::OnButtonSend()
 void CKorvoDlg::ShowSendDlg()
 {
     const QRect main = frameGeometry();
-    const QRect dlg = m_pSendDlg->frameGeometry();
+    QRect dlg = m_pSendDlg->frameGeometry();
+    // Until its first showing the window has no frame yet: it will get one
+    // like the main window's.
+    if (dlg == m_pSendDlg->geometry()) {
+        const QRect client = geometry();
+        dlg += QMargins(client.left() - main.left(), client.top() - main.top(), main.right() - client.right(),
+                        main.bottom() - client.bottom());
+    }
     m_pSendDlg->move(main.left() + (main.width() - dlg.width()) / 2,
                      main.top() + (main.height() - dlg.height()) / 2);
     m_pSendDlg->show();
