@@ -6,6 +6,7 @@
 #include "platform/system_error.h"
 #include "ui/korvo_dlg.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QFile>
 #include <QFileInfo>
@@ -84,6 +85,9 @@ void CCapture::ShowState()
     // The title that message boxes use stays the program's.
     m_dlg.setWindowTitle(running ? m_dlg.m_strTitle + LoadStr(207).arg(QFileInfo(m_strPath).fileName())
                                  : m_dlg.m_strTitle);
+    // Screen readers learn of the new title only when told.
+    QAccessibleEvent event(&m_dlg, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&event);
 }
 
 void CCapture::Report(int stringId, int error)

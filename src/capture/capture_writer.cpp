@@ -3,6 +3,7 @@
 #include "capture/packet_builder.h"
 
 #include <netinet/in.h>
+#include <pthread.h>
 
 #include <cerrno>
 #include <cstring>
@@ -28,6 +29,7 @@ CaptureWriter::CaptureWriter(int fd, CaptureFormat format, std::function<void()>
       m_onFailed(std::move(onFailed))
 {
     m_thread = std::thread([this] { Run(); });
+    pthread_setname_np(m_thread.native_handle(), "korvo-capture");
 }
 
 CaptureWriter::~CaptureWriter()
