@@ -11,7 +11,8 @@
 //
 // Runs on the display given in DISPLAY (xcb), else offscreen, with the
 // accessibility bridge off:
-//     xvfb-run -a build/bin/harness_capture [MiB, default 1024] [folder, default the temp folder]
+//     xvfb-run -a build/bin/harness_capture [MiB, default 1024] [folder, default the temp folder] [pcap|txt]
+// A third argument runs the run without a capture and that one only.
 #include "harness_support.h"
 #include "panes/hex_edit.h"
 #include "platform/file_dialog.h"
@@ -132,11 +133,18 @@ int main(int argc, char** argv)
     const QDir dir(folder);
     const Run none = Flood(total, QString(), messages);
     Print("no capture", none, nullptr);
-    const Run pcap = Flood(total, dir.filePath(QStringLiteral("harness-capture.pcap")), messages);
-    Print("capturing to pcap", pcap, &none);
-    const Run text = Flood(std::max<std::int64_t>(total / 4, 2 * PANE_CAPACITY),
-                           dir.filePath(QStringLiteral("harness-capture.txt")), messages);
-    Print("capturing to a transcript", text, &none);
+    const QString only = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
+    Run pcap, text;
+    pcap.exact = text.exact = true;
+    if (only.isEmpty() || only == QLatin1String("pcap")) {
+        pcap = Flood(total, dir.filePath(QStringLiteral("harness-capture.pcap")), messages);
+        Print("capturing to pcap", pcap, &none);
+    }
+    if (only.isEmpty() || only == QLatin1String("txt")) {
+        text = Flood(std::max<std::int64_t>(total / 4, 2 * PANE_CAPACITY),
+                     dir.filePath(QStringLiteral("harness-capture.txt")), messages);
+        Print("capturing to a transcript", text, &none);
+    }
     std::printf("peak resident memory of the process: %.1f MB (budget 64 MB)\n",
                 harness::StatusKiB("VmHWM") * 1024 / 1e6);
     return none.exact && pcap.exact && text.exact && messages == 0 ? 0 : 1;

@@ -26,6 +26,13 @@ public:
         return m_pData.get() + m_nSize;
     }
     void Commit(std::size_t size) { m_nSize += size; }
+    // Room for `capacity` bytes at once: a buffer grown step by step leaves
+    // its earlier, smaller blocks behind in the heap, resident.
+    void Reserve(std::size_t capacity)
+    {
+        if (capacity > m_nCapacity)
+            Grow(capacity - m_nSize);
+    }
     void Clear() { m_nSize = 0; }
 
     std::uint8_t* Data() { return m_pData.get(); }

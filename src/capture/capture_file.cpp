@@ -15,7 +15,11 @@ constexpr std::size_t kFlushPieces = 4096;
 
 } // namespace
 
-CaptureFile::CaptureFile(int fd) : m_fd(fd) {}
+CaptureFile::CaptureFile(int fd) : m_fd(fd)
+{
+    // A flush's worth and the largest block's lines beyond it.
+    m_copies.Reserve(kFlushBytes + 256 * 1024);
+}
 
 CaptureFile::~CaptureFile()
 {

@@ -28,6 +28,9 @@ CaptureWriter::CaptureWriter(int fd, CaptureFormat format, std::function<void()>
     : m_pEncoder(MakeCaptureEncoder(format)), m_file(fd), m_onRoom(std::move(onRoom)),
       m_onFailed(std::move(onFailed))
 {
+    // A received block may go over the bound once.
+    m_queue.Reserve(RECEIVE_BOUND + 64 * 1024);
+    m_batch.Reserve(RECEIVE_BOUND + 64 * 1024);
     m_thread = std::thread([this] { Run(); });
     pthread_setname_np(m_thread.native_handle(), "korvo-capture");
 }
