@@ -44,8 +44,12 @@
 
 namespace {
 
+using harness::Connect;
 using harness::PaintCounter;
+using harness::PatternBlock;
 using harness::ResidentKiB;
+using harness::RunEventsFor;
+using harness::ShowAndWaitForPaint;
 
 using Clock = std::chrono::steady_clock;
 constexpr std::int64_t kMiB = 1024 * 1024;
@@ -54,23 +58,6 @@ constexpr int kDatagram = 1400;
 double MsSince(Clock::time_point start, Clock::time_point end)
 {
     return std::chrono::duration<double, std::milli>(end - start).count();
-}
-
-// Runs the event loop as the program does, sleeping when there is nothing to do.
-void RunEventsFor(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-// The receive harness's peer: a 64 KiB pattern, over and over.
-std::string PatternBlock()
-{
-    std::string block(64 * 1024, '\0');
-    for (std::size_t i = 0; i < block.size(); ++i)
-        block[i] = static_cast<char>(i * 13);
-    return block;
 }
 
 class Peer : public harness::LoopbackSender
@@ -124,28 +111,6 @@ double ClickFromOutside(QPushButton* button, const std::function<bool()>& done)
     if (!done())
         std::printf("the click on %s did not take effect\n", qPrintable(button->text()));
     return MsSince(posted, acted);
-}
-
-void ShowAndWaitForPaint(CKorvoDlg& dlg)
-{
-    PaintCounter painted;
-    dlg.installEventFilter(&painted);
-    dlg.show();
-    QElapsedTimer clock;
-    clock.start();
-    while (painted.count == 0 && clock.elapsed() < 5000)
-        RunEventsFor(5);
-    dlg.removeEventFilter(&painted);
-}
-
-void Connect(CKorvoDlg& dlg, int mode, unsigned short remotePort, unsigned short localPort)
-{
-    dlg.m_comboMode->setCurrentIndex(mode);
-    dlg.SendCommand(IDC_COMBO_MODE, CBN_SELCHANGE);
-    dlg.SetDlgItemText(IDC_EDIT_REMOTE_IP, QStringLiteral("127.0.0.1"));
-    dlg.SetDlgItemText(IDC_EDIT_REMOTE_PORT, QString::number(remotePort));
-    dlg.SetDlgItemText(IDC_EDIT_LOCAL_PORT, QString::number(localPort));
-    dlg.SendCommand(IDC_BUTTON_CONNECT);
 }
 
 bool TcpThroughput(std::int64_t total, const int& messages)

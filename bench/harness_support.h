@@ -3,9 +3,14 @@
 // What the whole-program harnesses share: this process's memory figures, a
 // loopback peer that sends one block over and over, and a paint counter.
 #include "platform/message_box.h"
+#include "ui/korvo_dlg.h"
 
+#include <QComboBox>
+#include <QElapsedTimer>
 #include <QEvent>
+#include <QEventLoop>
 #include <QObject>
+#include <QTimer>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -142,5 +147,45 @@ protected:
         return false;
     }
 };
+
+// Runs the event loop as the program does, sleeping when there is nothing to do.
+inline void RunEventsFor(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// The receive harnesses' peer data: a 64 KiB pattern, sent over and over.
+inline std::string PatternBlock()
+{
+    std::string block(64 * 1024, '\0');
+    for (std::size_t i = 0; i < block.size(); ++i)
+        block[i] = static_cast<char>(i * 13);
+    return block;
+}
+
+inline void ShowAndWaitForPaint(CKorvoDlg& dlg)
+{
+    PaintCounter painted;
+    dlg.installEventFilter(&painted);
+    dlg.show();
+    QElapsedTimer clock;
+    clock.start();
+    while (painted.count == 0 && clock.elapsed() < 5000)
+        RunEventsFor(5);
+    dlg.removeEventFilter(&painted);
+}
+
+// Opens a session to 127.0.0.1 in the mode, as the user would with the fields.
+inline void Connect(CKorvoDlg& dlg, int mode, unsigned short remotePort, unsigned short localPort)
+{
+    dlg.m_comboMode->setCurrentIndex(mode);
+    dlg.SendCommand(IDC_COMBO_MODE, CBN_SELCHANGE);
+    dlg.SetDlgItemText(IDC_EDIT_REMOTE_IP, QStringLiteral("127.0.0.1"));
+    dlg.SetDlgItemText(IDC_EDIT_REMOTE_PORT, QString::number(remotePort));
+    dlg.SetDlgItemText(IDC_EDIT_LOCAL_PORT, QString::number(localPort));
+    dlg.SendCommand(IDC_BUTTON_CONNECT);
+}
 
 } // namespace harness

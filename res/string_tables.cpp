@@ -58,6 +58,12 @@ const StringEntry kEnglish[] = {
     {201, "Sto&p Capture"},
     {202, "&Messages..."},
     {203, "Automatic &Replies..."},
+    {204, "Start Capture"},
+    {205, "Packet capture (*.pcap)"},
+    {206, "Text transcript (*.txt)"},
+    {207, " - capturing to %1"},
+    {208, "Cannot capture to %1.\n%2"},
+    {209, "The capture to %1 stopped.\n%2"},
 };
 
 const StringEntry kKorean[] = {
@@ -114,6 +120,12 @@ const StringEntry kKorean[] = {
     {201, "캡처 중지(&P)"},
     {202, "메시지(&M)..."},
     {203, "자동 응답(&R)..."},
+    {204, "캡처 시작"},
+    {205, "패킷 캡처 (*.pcap)"},
+    {206, "텍스트 기록 (*.txt)"},
+    {207, " - %1에 캡처 중"},
+    {208, "%1에 캡처할 수 없습니다.\n%2"},
+    {209, "%1에 대한 캡처가 중지되었습니다.\n%2"},
 };
 
 const StringEntry kChinese[] = {
@@ -170,6 +182,12 @@ const StringEntry kChinese[] = {
     {201, "停止捕获(&P)"},
     {202, "消息(&M)..."},
     {203, "自动回复(&R)..."},
+    {204, "开始捕获"},
+    {205, "数据包捕获 (*.pcap)"},
+    {206, "文本记录 (*.txt)"},
+    {207, " - 正在捕获到 %1"},
+    {208, "无法捕获到 %1。\n%2"},
+    {209, "捕获到 %1 已停止。\n%2"},
 };
 
 } // namespace
