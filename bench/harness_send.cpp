@@ -7,21 +7,27 @@
 // peer got the pane byte for byte, and the peak resident memory of the
 // process once both panes are full.
 //
+// Given a file, the whole run is captured to it (.pcap or .txt), as a user
+// would capture a transfer; the file is kept.
+//
 // Runs on the display it is given (xvfb-run -a for a real X server, the way a
 // user's desktop runs it); offscreen without one.
 //
-// Usage: harness_send
+// Usage: harness_send [capture file]
 #include "harness_support.h"
 #include "panes/hex_edit.h"
+#include "platform/file_dialog.h"
 #include "platform/fonts.h"
 #include "platform/message_box.h"
 #include "progress/send_dlg.h"
 #include "ui/korvo_dlg.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDeadlineTimer>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <arpa/inet.h>
@@ -247,8 +253,19 @@ int main(int argc, char** argv)
     const std::vector<char> pane = Pattern(PANE_CAPACITY);
     dlg.m_hexSend->SetData(PANE_CAPACITY, pane.data());
 
+    const QString capture = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
+    if (!capture.isEmpty()) {
+        SetFileDialogHook([&](const FileDialogRequest&) { return FileDialogResult{true, capture, 1}; });
+        dlg.m_actCaptureStart->trigger();
+        SetFileDialogHook({});
+        std::printf("capturing to %s\n", qPrintable(capture));
+    }
     bool ok = SendOnce(dlg, SOCK_STREAM, pane);
     ok = SendOnce(dlg, SOCK_DGRAM, pane) && ok;
+    if (!capture.isEmpty()) {
+        dlg.m_actCaptureStop->trigger();
+        std::printf("capture: %lld bytes\n", static_cast<long long>(QFileInfo(capture).size()));
+    }
     std::printf("peak resident memory, both panes full: %ld KiB (%.1f MB; budget 64 MB)\n",
                 StatusKiB("VmHWM"), StatusKiB("VmHWM") * 1024 / 1e6);
     return ok && messages == 0 ? 0 : 1;

@@ -1,6 +1,6 @@
 #pragma once
 
-// The program's three string tables. Ids 101-148; every table holds every id.
+// The program's three string tables. Ids 101-149; every table holds every id.
 #include <span>
 
 struct StringEntry {

@@ -98,9 +98,12 @@ bool CKorvoDlg::ConnectTcpClient()
         return false;
     }
     const addrinfo& address = *remote;
+    int createError = 0;
     if (address.ai_family == AF_INET) {
-        // A failure here shows up as the connect's error below.
-        m_sock.Create(0, SOCK_STREAM);
+        // A failure here shows up as the connect's error below, with its own
+        // code rather than the connect's on no socket.
+        if (!m_sock.Create(0, SOCK_STREAM))
+            createError = errno;
     } else if (address.ai_family == AF_INET6) {
         const int handle = ::socket(AF_INET6, address.ai_socktype | SOCK_CLOEXEC, address.ai_protocol);
         if (handle < 0) {
@@ -121,7 +124,7 @@ bool CKorvoDlg::ConnectTcpClient()
 
     const socklen_t length = address.ai_family == AF_INET ? sizeof(sockaddr_in) : address.ai_addrlen;
     if (!m_sock.Connect(address.ai_addr, length)) {
-        const int error = errno;
+        const int error = createError != 0 ? createError : errno;
         if (error != CAsyncSocket::SOCK_WOULDBLOCK) {
             ShowSystemError(error);
             m_sock.Close();
@@ -373,8 +376,9 @@ void CKorvoDlg::OnSocketClose(CLumSock*, int error)
 
 void CKorvoDlg::UpdateControls()
 {
-    if (!UpdateData(true))
-        return;
+    // A field that does not validate gets its message, and the state is shown
+    // all the same: the window must never claim a session that has ended.
+    UpdateData(true);
     const int mode = m_comboMode->currentIndex();
     const bool client = mode == MODE_TCP_CLIENT;
     const bool server = mode == MODE_TCP_SERVER;

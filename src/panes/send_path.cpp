@@ -57,7 +57,14 @@ void CKorvoDlg::OnButtonSend()
 void CKorvoDlg::ShowSendDlg()
 {
     const QRect main = frameGeometry();
-    const QRect dlg = m_pSendDlg->frameGeometry();
+    QRect dlg = m_pSendDlg->frameGeometry();
+    // Until its first showing the window has no frame yet: it will get one
+    // like the main window's.
+    if (dlg == m_pSendDlg->geometry()) {
+        const QRect client = geometry();
+        dlg += QMargins(client.left() - main.left(), client.top() - main.top(), main.right() - client.right(),
+                        main.bottom() - client.bottom());
+    }
     m_pSendDlg->move(main.left() + (main.width() - dlg.width()) / 2,
                      main.top() + (main.height() - dlg.height()) / 2);
     m_pSendDlg->show();
@@ -100,8 +107,10 @@ std::optional<SendSchedule::Clock::time_point> CKorvoDlg::NextSendTick(SendSched
 
 void CKorvoDlg::SetSendTimer()
 {
+    // The slow idle tick also bounds the wait for a queued item due much later.
     const auto now = SendSchedule::Clock::now();
-    m_sendTimer.StartAt(NextSendTick(now).value_or(m_sendSchedule.Next(false, now)));
+    const auto idle = m_sendSchedule.Next(false, now);
+    m_sendTimer.StartAt(std::min(idle, NextSendTick(now).value_or(idle)));
 }
 
 void CKorvoDlg::WakeSendTimer()

@@ -6,14 +6,35 @@
 #include <QAccessibleWidget>
 #include <QComboBox>
 
+#include <algorithm>
+#include <memory>
+
 namespace {
 
-class CDialogComboAccessible : public QAccessibleWidget
+// The chosen item is also the combo box's text: screen readers read a combo
+// box's value from its text (or from a selection this platform's bridge does
+// not carry), while its name stays the label's.
+class CDialogComboAccessible : public QAccessibleWidget, public QAccessibleTextInterface
 {
 public:
     explicit CDialogComboAccessible(QComboBox* combo) : QAccessibleWidget(combo, QAccessible::ComboBox)
     {
         addControllingSignal(QStringLiteral("currentIndexChanged(int)"));
+        auto shown = std::make_shared<QString>(combo->currentText());
+        QObject::connect(combo, &QComboBox::currentTextChanged, combo, [combo, shown](const QString& now) {
+            if (QAccessible::isActive() && now != *shown) {
+                QAccessibleTextUpdateEvent changed(combo, 0, *shown, now);
+                QAccessible::updateAccessibility(&changed);
+            }
+            *shown = now;
+        });
+    }
+
+    void* interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::TextInterface)
+            return static_cast<QAccessibleTextInterface*>(this);
+        return QAccessibleWidget::interface_cast(type);
     }
 
     QString text(QAccessible::Text t) const override
@@ -58,6 +79,32 @@ public:
             return;
         }
         QAccessibleWidget::doAction(name);
+    }
+
+    // QAccessibleTextInterface: the chosen item, read-only.
+    void selection(int, int* startOffset, int* endOffset) const override { *startOffset = *endOffset = 0; }
+    int selectionCount() const override { return 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    QString text(int startOffset, int endOffset) const override
+    {
+        const QString all = Combo()->currentText();
+        const int size = static_cast<int>(all.size());
+        const int start = std::clamp(startOffset, 0, size);
+        const int end = std::clamp(endOffset < 0 ? size : endOffset, start, size);
+        return all.mid(start, end - start);
+    }
+    int characterCount() const override { return static_cast<int>(Combo()->currentText().size()); }
+    QRect characterRect(int) const override { return {}; }
+    int offsetAtPoint(const QPoint&) const override { return -1; }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int offset, int* startOffset, int* endOffset) const override
+    {
+        *startOffset = *endOffset = offset;
+        return {};
     }
 
 private:

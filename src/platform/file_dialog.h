@@ -14,9 +14,13 @@ struct FileDialogRequest {
     QString title;
     QString defaultExtension;   // added to a typed name without one
     QString initialPath;        // folder and file name (a wildcard name filters)
-    QStringList filters;        // patterns, each shown as its own name ("*.bin", "*.*")
+    QStringList filters;        // patterns, each shown as its own name ("*.bin", "*.*"),
+                                // or named ("Text (*.txt)")
     int filterIndex = 1;        // 1-based, as selected
     bool overwritePrompt = false;
+    // A name without a suffix takes the selected filter's instead of
+    // defaultExtension ("Text (*.txt)": "txt").
+    bool suffixFromFilter = false;
     QWidget* parent = nullptr;
 };
 

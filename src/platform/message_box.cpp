@@ -37,6 +37,12 @@ void SetMessageBoxHook(MessageBoxHook hook)
 
 int ShowMessageBox(QWidget* parent, const QString& text, const QString& caption, unsigned type)
 {
+    // A disabled window (the main window under the Telnet window) is no home
+    // for a box: it goes above the window the user is working in.
+    if (parent && !parent->isEnabled()) {
+        if (QWidget* modal = QApplication::activeModalWidget())
+            parent = modal;
+    }
     if (Hook())
         return Hook()(MessageBoxRequest{parent, text, caption, type});
 

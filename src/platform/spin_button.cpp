@@ -2,6 +2,7 @@
 
 #include "platform/spin_button_accessible.h"
 
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -43,13 +44,27 @@ void CSpinButtonCtrl::OnRepeat()
 {
     if (m_nPressed == 0)
         return;
-    Step(m_nPressed);
+    // A release this control never saw: the button is up all the same.
+    if (!(QGuiApplication::mouseButtons() & Qt::LeftButton)) {
+        Release();
+        return;
+    }
+    if (m_bOnPressed)
+        Step(m_nPressed);
     m_repeat.start(kRepeatIntervalMs);
+}
+
+int CSpinButtonCtrl::ArrowAt(QPointF pos) const
+{
+    if (!rect().contains(pos.toPoint()))
+        return 0;
+    return pos.y() < height() / 2.0 ? -1 : +1;
 }
 
 void CSpinButtonCtrl::Release()
 {
     m_nPressed = 0;
+    m_bOnPressed = false;
     m_nKeyHeld = 0;
     m_held.invalidate();
     m_repeat.stop();
@@ -65,7 +80,7 @@ void CSpinButtonCtrl::paintEvent(QPaintEvent*)
         QStyleOptionButton button;
         button.initFrom(this);
         button.rect = halves[i];
-        if ((i == 0 && m_nPressed < 0) || (i == 1 && m_nPressed > 0))
+        if (m_bOnPressed && ((i == 0 && m_nPressed < 0) || (i == 1 && m_nPressed > 0)))
             button.state |= QStyle::State_Sunken;
         else
             button.state |= QStyle::State_Raised;
@@ -83,6 +98,7 @@ void CSpinButtonCtrl::mousePressEvent(QMouseEvent* event)
     if (event->button() != Qt::LeftButton || !isEnabled())
         return;
     m_nPressed = event->position().y() < height() / 2.0 ? -1 : +1;
+    m_bOnPressed = true;
     m_held.start();
     update();
     Step(m_nPressed);
@@ -93,6 +109,16 @@ void CSpinButtonCtrl::mouseReleaseEvent(QMouseEvent* event)
 {
     if (event->button() == Qt::LeftButton)
         Release();
+}
+
+void CSpinButtonCtrl::mouseMoveEvent(QMouseEvent* event)
+{
+    // Stepping pauses while the pointer is off the held arrow.
+    const bool on = m_nPressed != 0 && ArrowAt(event->position()) == m_nPressed;
+    if (on != m_bOnPressed) {
+        m_bOnPressed = on;
+        update();
+    }
 }
 
 void CSpinButtonCtrl::keyPressEvent(QKeyEvent* event)
@@ -122,14 +148,16 @@ void CSpinButtonCtrl::keyReleaseEvent(QKeyEvent* event)
 
 void CSpinButtonCtrl::focusOutEvent(QFocusEvent* event)
 {
-    m_nKeyHeld = 0;
+    Release();
     QWidget::focusOutEvent(event);
 }
 
 void CSpinButtonCtrl::changeEvent(QEvent* event)
 {
-    // A disabled control lets go of a held arrow.
-    if (event->type() == QEvent::EnabledChange && !isEnabled())
+    // A disabled control, or one whose window has lost its turn to a modal
+    // box, lets go of a held arrow.
+    if ((event->type() == QEvent::EnabledChange && !isEnabled()) ||
+        (event->type() == QEvent::ActivationChange && !isActiveWindow()))
         Release();
     QWidget::changeEvent(event);
 }

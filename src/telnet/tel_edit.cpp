@@ -91,6 +91,7 @@ void CTelEdit::SendNop()
 
 void CTelEdit::ResetTerminal(RxNewline rx, TxNewline tx)
 {
+    const QString before = QAccessible::isActive() ? m_text.Text().toString() : QString();
     m_text.Clear();
     m_bReadOnly = false;
     m_engine.ResetInput();
@@ -99,7 +100,8 @@ void CTelEdit::ResetTerminal(RxNewline rx, TxNewline tx)
     m_bFollow = true;
     SyncView();
     if (QAccessible::isActive()) {
-        QAccessibleEvent changed(this, QAccessible::TextUpdated);
+        // A text update carries its texts; a bare one trips Qt's checks.
+        QAccessibleTextUpdateEvent changed(this, 0, before, QString());
         QAccessible::updateAccessibility(&changed);
     }
 }
@@ -116,6 +118,16 @@ void CTelEdit::InsertText(const char* text, int length)
 {
     if (length <= 0)
         return;
+    if (m_text.CaretInsideWide() && QAccessible::isActive()) {
+        // Written over half a wide character, the text may change before
+        // its end too.
+        const QString before = m_text.Text().toString();
+        m_text.Append(text, length);
+        QAccessibleTextUpdateEvent updated(this, 0, before, m_text.Text().toString());
+        QAccessible::updateAccessibility(&updated);
+        OnTextChanged();
+        return;
+    }
     const int before = m_text.Length();
     m_text.Append(text, length);
     if (QAccessible::isActive() && m_text.Length() != before) {
@@ -127,17 +139,30 @@ void CTelEdit::InsertText(const char* text, int length)
 
 void CTelEdit::EraseBeforeCaret()
 {
+    Erase(&TerminalText::EraseLast);
+}
+
+void CTelEdit::EraseCellBeforeCaret()
+{
+    Erase(&TerminalText::BackCell);
+}
+
+void CTelEdit::Erase(void (TerminalText::*erase)())
+{
     if (!QAccessible::isActive()) {
-        m_text.EraseLast();
+        (m_text.*erase)();
         OnTextChanged();
         return;
     }
     // Bytes held back as the start of a character may show before the erase,
     // so screen readers get the text as it was and as it is.
     const QString before = m_text.Text().toString();
-    m_text.EraseLast();
-    QAccessibleTextUpdateEvent updated(this, 0, before, m_text.Text().toString());
-    QAccessible::updateAccessibility(&updated);
+    (m_text.*erase)();
+    const QString after = m_text.Text().toString();
+    if (after != before) {
+        QAccessibleTextUpdateEvent updated(this, 0, before, after);
+        QAccessible::updateAccessibility(&updated);
+    }
     OnTextChanged();
 }
 
@@ -293,25 +318,37 @@ void CTelEdit::DrawRow(QPainter& painter, TerminalText::Span span, int y)
             painter.drawText(QPointF(kMargin + runCol * m_fCellWidth, y),
                              text.mid(runStart, end - runStart).toString());
     };
-    for (int i = 0; i < text.size();) {
-        char32_t c = text[i].unicode();
-        int length = 1;
+    const auto decode = [&text](int i, int* length) {
+        *length = 1;
         if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
-            c = QChar::surrogateToUcs4(text[i], text[i + 1]);
-            length = 2;
+            *length = 2;
+            return QChar::surrogateToUcs4(text[i], text[i + 1]);
         }
+        return static_cast<char32_t>(text[i].unicode());
+    };
+    for (int i = 0; i < text.size();) {
+        int length;
+        const char32_t c = decode(i, &length);
         const int width =
             c == '\t' ? TerminalText::TabWidth(col, columns) : std::min(TerminalText::CellWidth(c), columns);
+        // Combining marks are drawn with the character they are on.
+        int cell = length;
+        for (int next; i + cell < text.size();) {
+            const char32_t mark = decode(i + cell, &next);
+            if (mark == '\t' || TerminalText::CellWidth(mark) != 0)
+                break;
+            cell += next;
+        }
         const bool plain = width == 1 && length == 1 && c != '\t' && !IsBlank(c);
         if (!plain) {
             flush(i);
             if (c != '\t' && !IsBlank(c))
-                painter.drawText(QPointF(kMargin + col * m_fCellWidth, y), text.mid(i, length).toString());
-            runStart = i + length;
+                painter.drawText(QPointF(kMargin + col * m_fCellWidth, y), text.mid(i, cell).toString());
+            runStart = i + cell;
             runCol = col + width;
         }
         col += width;
-        i += length;
+        i += cell;
     }
     flush(static_cast<int>(text.size()));
 }
@@ -332,7 +369,8 @@ void CTelEdit::keyPressEvent(QKeyEvent* event)
                                                 !(event->modifiers() & Qt::ShiftModifier));
         return;
     }
-    for (const char32_t c : TelnetKeyChars(event->key(), event->modifiers(), event->text()))
+    for (const char32_t c :
+         TelnetKeyChars(event->key(), event->modifiers(), event->text(), event->nativeVirtualKey()))
         OnChar(c);
     // Every other key stops here, so no key reaches the dialog's Enter and Esc.
     event->accept();

@@ -56,6 +56,7 @@ public:
     // TelnetDisplay
     void InsertText(const char* text, int length) override;
     void EraseBeforeCaret() override;
+    void EraseCellBeforeCaret() override;
     int LineCount() const override { return m_text.Rows(); }
     void TrimHead(int count) override;
     void SetReadOnly() override;
@@ -82,6 +83,7 @@ protected:
 
 private:
     void MeasureFont();
+    void Erase(void (TerminalText::*erase)());
     void OnTextChanged();
     void SyncView();
     void DrawRow(QPainter& painter, TerminalText::Span span, int y);

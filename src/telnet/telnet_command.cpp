@@ -6,6 +6,8 @@
 
 #include <QComboBox>
 
+#include <sys/socket.h>
+
 void CKorvoDlg::OnTelnet()
 {
     if (!UpdateData(true))
@@ -13,6 +15,10 @@ void CKorvoDlg::OnTelnet()
     // The remote address is used as typed, blanks and all.
     if (!ConnectTcpClient())
         return;
+    // A server's Synch sends its Data Mark as urgent data; read in band, the
+    // mark is taken as the command it is and no data byte goes with it.
+    const int on = 1;
+    setsockopt(m_sock.m_hSocket, SOL_SOCKET, SO_OOBINLINE, &on, sizeof on);
     m_bTelnetActive = true;
     m_nState = STATE_CONNECTING;
     m_comboMode->setEnabled(false);

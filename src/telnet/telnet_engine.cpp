@@ -133,7 +133,7 @@ void TelnetEngine::ProcessRead(const std::uint8_t* data, int length)
         case BS:
             // Erases what is shown, also text of an earlier read.
             FlushText();
-            m_display.EraseBeforeCaret();
+            m_display.EraseCellBeforeCaret();
             break;
         case LF:
             if (m_nRxNewline == RX_LF_TO_CRLF)

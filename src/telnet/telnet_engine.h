@@ -82,6 +82,9 @@ public:
     virtual void InsertText(const char* text, int length) = 0;
     // Erases the one character before the caret.
     virtual void EraseBeforeCaret() = 0;
+    // A Backspace from the peer: steps back one cell, so a wide character
+    // takes two. A display without cells erases a character.
+    virtual void EraseCellBeforeCaret() { EraseBeforeCaret(); }
     // Rows shown: a line wider than the terminal counts once per row it wraps to.
     virtual int LineCount() const = 0;
     // Removes the first `count` characters (all, if there are fewer).

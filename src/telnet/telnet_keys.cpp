@@ -2,7 +2,21 @@
 
 #include <QList>
 
-std::u32string TelnetKeyChars(int key, Qt::KeyboardModifiers modifiers, const QString& text)
+namespace {
+
+// The control code of a character of @ A-Z [ \ ] ^ _ (or its lower-case
+// form), and of Space; -1 for any other.
+int ControlCode(char32_t c)
+{
+    if (c == U' ')
+        return 0;
+    return c >= U'@' && c <= U'~' && c != U'`' ? static_cast<int>(c & 0x1F) : -1;
+}
+
+} // namespace
+
+std::u32string TelnetKeyChars(int key, Qt::KeyboardModifiers modifiers, const QString& text,
+                              quint32 nativeVirtualKey)
 {
     if (modifiers & (Qt::AltModifier | Qt::MetaModifier))
         return {};
@@ -20,18 +34,13 @@ std::u32string TelnetKeyChars(int key, Qt::KeyboardModifiers modifiers, const QS
         break;
     }
     if (modifiers & Qt::ControlModifier) {
-        if (key >= Qt::Key_A && key <= Qt::Key_Z)
-            return std::u32string(1, static_cast<char32_t>(key - Qt::Key_A + 1));
-        switch (key) {
-        case Qt::Key_BracketLeft:
-            return U"\x1b";
-        case Qt::Key_Backslash:
-            return U"\x1c";
-        case Qt::Key_BracketRight:
-            return U"\x1d";
-        default:
-            return {};
-        }
+        // Qt's keys of these characters are their ASCII codes.
+        int code = key < 0x80 ? ControlCode(static_cast<char32_t>(key)) : -1;
+        if (code < 0 && text.size() == 1 && text[0].unicode() < 0x20)
+            code = text[0].unicode();
+        if (code < 0 && nativeVirtualKey < 0x80)
+            code = ControlCode(nativeVirtualKey);
+        return code < 0 ? std::u32string() : std::u32string(1, static_cast<char32_t>(code));
     }
     // Keys without text (cursor block, function keys) type nothing; Delete's
     // text is DEL, a control character, and is dropped with the others.

@@ -1,5 +1,9 @@
 #include "telnet/terminal_text.h"
 
+#include "telnet/east_asian_wide.h"
+
+#include <QChar>
+
 #include <algorithm>
 
 namespace {
@@ -52,26 +56,23 @@ void TerminalText::Clear()
     m_nCarry = 0;
     m_nNeed = 0;
     m_bAfterCr = false;
+    m_bInsideWide = false;
     m_nPending = 0;
 }
 
 int TerminalText::CellWidth(char32_t c)
 {
-    static constexpr struct
-    {
-        char32_t first, last;
-    } kWide[] = {
-        {0x1100, 0x115F}, {0x2E80, 0x303E},   {0x3041, 0x33FF},   {0x3400, 0x4DBF},   {0x4E00, 0x9FFF},
-        {0xA000, 0xA4CF}, {0xAC00, 0xD7A3},   {0xF900, 0xFAFF},   {0xFE30, 0xFE4F},   {0xFF00, 0xFF60},
-        {0xFFE0, 0xFFE6}, {0x1F300, 0x1F64F}, {0x1F900, 0x1F9FF}, {0x20000, 0x3FFFD},
-    };
-    if (c < 0x1100)
+    // Below the first combining mark everything takes one cell.
+    if (c < 0x300)
         return 1;
-    for (const auto& range : kWide) {
-        if (c >= range.first && c <= range.last)
-            return 2;
-    }
-    return 1;
+    const QChar::Category category = QChar::category(c);
+    if (category == QChar::Mark_NonSpacing || category == QChar::Mark_Enclosing)
+        return 0;
+    const auto* end = std::end(east_asian_wide::kRanges);
+    const auto* range =
+        std::lower_bound(std::begin(east_asian_wide::kRanges), end, c,
+                         [](const east_asian_wide::Range& r, char32_t v) { return r.last < v; });
+    return range != end && range->first <= c ? 2 : 1;
 }
 
 int TerminalText::TabWidth(int column, int columns)
@@ -87,10 +88,21 @@ void TerminalText::SetColumns(int columns)
     m_nColumns = columns;
     for (std::size_t i = m_nFirst; i < m_lines.size(); ++i)
         Relayout(i);
+    if (m_bInsideWide)
+        --m_nCol;
 }
 
 void TerminalText::Append(const char* bytes, int length)
 {
+    if (m_bInsideWide && length > 0) {
+        // A line break leaves the character as it is; anything written over
+        // its second cell blanks the whole of it.
+        m_bInsideWide = false;
+        if (bytes[0] != '\r' && bytes[0] != '\n') {
+            ChopLast(Length() - LastCellStart());
+            Put(U' ');
+        }
+    }
     for (int i = 0; i < length; ++i) {
         const auto b = static_cast<std::uint8_t>(bytes[i]);
         if (m_nNeed == 0 && IsPrintableAscii(b)) {
@@ -308,6 +320,7 @@ void TerminalText::EraseLast()
     FlushCarry();
     FlushPending();
     m_bAfterCr = false;
+    m_bInsideWide = false;
     if (m_text.isEmpty())
         return;
     if (m_text.back() == u'\n') {
@@ -318,8 +331,58 @@ void TerminalText::EraseLast()
         return;
     }
     const qsizetype size = m_text.size();
-    const int n =
-        size >= 2 && m_text[size - 1].isLowSurrogate() && m_text[size - 2].isHighSurrogate() ? 2 : 1;
+    ChopLast(size >= 2 && m_text[size - 1].isLowSurrogate() && m_text[size - 2].isHighSurrogate() ? 2 : 1);
+}
+
+void TerminalText::BackCell()
+{
+    FlushCarry();
+    FlushPending();
+    m_bAfterCr = false;
+    if (m_bInsideWide) {
+        m_bInsideWide = false;
+        ChopLast(Length() - LastCellStart());
+        return;
+    }
+    if (m_text.isEmpty() || m_text.back() == u'\n') {
+        EraseLast();
+        return;
+    }
+    const int start = LastCellStart();
+    char32_t c = m_text[start].unicode();
+    if (m_text[start].isHighSurrogate() && start + 1 < Length())
+        c = QChar::surrogateToUcs4(m_text[start], m_text[start + 1]);
+    if (CellWidth(c) == 2 && m_nColumns >= 2) {
+        // The caret moves into the character; the next step takes it.
+        m_bInsideWide = true;
+        --m_nCol;
+        return;
+    }
+    ChopLast(Length() - start);
+}
+
+int TerminalText::LastCellStart() const
+{
+    const int lineStart = LineIndex(m_lines.size() - 1);
+    int i = Length();
+    while (i > lineStart) {
+        int at = i - 1;
+        char32_t c = m_text[at].unicode();
+        if (m_text[at].isLowSurrogate() && at > lineStart && m_text[at - 1].isHighSurrogate()) {
+            --at;
+            c = QChar::surrogateToUcs4(m_text[at], m_text[at + 1]);
+        }
+        i = at;
+        if (c == U'\t' || CellWidth(c) != 0)
+            break;
+    }
+    return i;
+}
+
+void TerminalText::ChopLast(int n)
+{
+    if (n <= 0)
+        return;
     m_text.chop(n);
     m_nLastLength -= n;
     Line& line = m_lines.back();
@@ -342,6 +405,8 @@ void TerminalText::TrimHead(int count)
     int n = std::min(count, size);
     if (n <= 0)
         return;
+    if (n == size)
+        m_bInsideWide = false;
     if (n < size && m_text[n].isLowSurrogate() && m_text[n - 1].isHighSurrogate())
         ++n;
     const std::int64_t cut = m_nBase + n;

@@ -30,6 +30,10 @@ public:
     void Append(const char* bytes, int length);
     // Removes the character before the caret; a line break joins two lines.
     void EraseLast();
+    // Steps back one cell, as a terminal's Backspace does: a wide character
+    // goes with its second step, combining marks with their character. The
+    // next character written over half a wide character blanks it.
+    void BackCell();
     // Removes the first `count` characters (all, if there are fewer).
     void TrimHead(int count);
 
@@ -40,6 +44,8 @@ public:
     int Lines() const { return static_cast<int>(m_lines.size() - m_nFirst); }
     // The caret's cell on the last row.
     int CaretColumn() const { return m_nCol; }
+    // The caret stands on the second cell of the last, wide character.
+    bool CaretInsideWide() const { return m_bInsideWide; }
 
     struct Span
     {
@@ -49,7 +55,8 @@ public:
     // The spans of rows first .. first + count - 1 that exist; returns how many.
     int RowSpans(int first, int count, Span* out) const;
 
-    // Cells a character takes outside a tab: 2 for East Asian wide ones.
+    // Cells a character takes outside a tab: 2 for East Asian wide and
+    // fullwidth ones, 0 for combining marks, else 1.
     static int CellWidth(char32_t c);
     // Cells a tab takes at `column` of a row `columns` wide.
     static int TabWidth(int column, int columns);
@@ -68,6 +75,10 @@ private:
     void Wrap();
     void FlushCarry();
     void FlushPending();
+    // Removes the last n characters of the last line.
+    void ChopLast(int n);
+    // Where the last line's last cell (a character and its marks) starts.
+    int LastCellStart() const;
     int LineLength(std::size_t i) const;
     int LineIndex(std::size_t i) const { return static_cast<int>(m_lines[i].start - m_nBase); }
     // Lays out line i again; for the last line also its row starts and caret column.
@@ -92,6 +103,7 @@ private:
     int m_nNeed = 0;
     char32_t m_nCode = 0;
     bool m_bAfterCr = false;
+    bool m_bInsideWide = false;
 
     // Characters decoded but not yet added to m_text.
     char16_t m_pending[512] = {};

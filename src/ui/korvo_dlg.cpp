@@ -222,7 +222,8 @@ void CKorvoDlg::SetAccessibleNames()
         if (auto* buddyLabel = Item<QLabel>(l.labelId))
             buddyLabel->setBuddy(w);
     }
-    m_comboMode->setAccessibleName(m_comboMode->currentText());
+    // No label stands beside the mode combo box; screen readers get one.
+    m_comboMode->setAccessibleName(LoadStr(149));
     m_editStatus->setAccessibleName(QStringLiteral("Status"));
     if (QWidget* counter = GetDlgItem(IDC_STATIC_RECV_COUNT)) {
         counter->setAccessibleName(m_strRecvCount);
@@ -256,7 +257,6 @@ void CKorvoDlg::OnSelchangeMode()
     EnableDlgItem(IDC_EDIT_LOCAL_PORT, server || udp);
     EnableDlgItem(IDC_RADIO_IPV4, server);
     EnableDlgItem(IDC_RADIO_IPV6, server);
-    m_comboMode->setAccessibleName(m_comboMode->currentText());
 }
 
 void CKorvoDlg::OnButtonExit()

@@ -39,6 +39,7 @@ struct Terminal : TelnetDisplay, TelnetSink
 {
     void InsertText(const char* text, int length) override { screen.Append(text, length); }
     void EraseBeforeCaret() override { screen.EraseLast(); }
+    void EraseCellBeforeCaret() override { screen.BackCell(); }
     int LineCount() const override { return screen.Rows(); }
     void TrimHead(int count) override { screen.TrimHead(count); }
     void SetReadOnly() override {}
@@ -76,7 +77,7 @@ bool SameAsLaidOutAfresh(const TerminalText& screen)
     const QByteArray utf8 = screen.Text().toUtf8();
     fresh.Append(utf8.constData(), static_cast<int>(utf8.size()));
     return fresh.Text() == screen.Text() && fresh.Rows() == screen.Rows() &&
-           fresh.CaretColumn() == screen.CaretColumn();
+           fresh.CaretColumn() == screen.CaretColumn() + (screen.CaretInsideWide() ? 1 : 0);
 }
 
 } // namespace

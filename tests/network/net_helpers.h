@@ -6,12 +6,19 @@
 #include <QString>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 namespace korvo::test {
 
@@ -140,5 +147,39 @@ inline bool Listening(unsigned short port)
     }
     return false;
 }
+
+// For its lifetime the process has no descriptor to spare: the limit is
+// lowered to just above what is open, and the rest are taken.
+class DescriptorShortage
+{
+public:
+    DescriptorShortage()
+    {
+        getrlimit(RLIMIT_NOFILE, &m_saved);
+        int highest = 0;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+            highest = std::max(highest, std::atoi(entry.path().filename().c_str()));
+        rlimit low = m_saved;
+        low.rlim_cur = static_cast<rlim_t>(highest + 8);
+        setrlimit(RLIMIT_NOFILE, &low);
+        for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+            m_taken.emplace_back(fd);
+        error = errno;
+    }
+    ~DescriptorShortage()
+    {
+        m_taken.clear();
+        setrlimit(RLIMIT_NOFILE, &m_saved);
+    }
+    DescriptorShortage(const DescriptorShortage&) = delete;
+    DescriptorShortage& operator=(const DescriptorShortage&) = delete;
+
+    // Why the last descriptor could not be had: EMFILE.
+    int error = 0;
+
+private:
+    rlimit m_saved{};
+    std::vector<Fd> m_taken;
+};
 
 } // namespace korvo::test

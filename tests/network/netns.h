@@ -1,7 +1,8 @@
 #pragma once
 
 // Runs one test again inside a private network namespace, where multicast
-// and 255.255.255.255 are routed to loopback and nothing leaves the machine.
+// and 255.255.255.255 are routed to loopback and nothing leaves the machine,
+// or inside a private mount namespace with file systems of its own.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -24,24 +25,42 @@ inline bool InsidePrivateNamespace()
 
 // From outside: re-runs the current test inside `unshare -n` after `setup`
 // and reports its result; skips where namespaces cannot be made.
-#define KORVO_RUN_IN_NETNS(setup)                                                                            \
+#define KORVO_RUN_IN_NETNS(setup) KORVO_RUN_IN_NAMESPACE(setup, {QStringList{QStringLiteral("-n")}})
+
+// The same in a private mount namespace (`unshare -m`, else in a user
+// namespace of its own where plain users may mount), for a file system of
+// the test's own, such as a tiny tmpfs.
+#define KORVO_RUN_IN_MOUNT_NS(setup)                                                                         \
+    KORVO_RUN_IN_NAMESPACE(                                                                                  \
+        setup, (QList<QStringList>{{QStringLiteral("-m")}, {QStringLiteral("-r"), QStringLiteral("-m")}}))
+
+// `unshareOptions`: the first that works here.
+#define KORVO_RUN_IN_NAMESPACE(setup, unshareOptions)                                                        \
     do {                                                                                                     \
         if (!::korvo::test::InsidePrivateNamespace()) {                                                      \
             QString reason;                                                                                  \
-            if (!::korvo::test::RerunInNamespace(setup, &reason))                                            \
+            if (!::korvo::test::RerunInNamespace(setup, &reason, unshareOptions))                            \
                 GTEST_SKIP() << reason.toStdString();                                                        \
             return;                                                                                          \
         }                                                                                                    \
     } while (0)
 
-inline bool RerunInNamespace(const char* setup, QString* skipReason)
+inline bool RerunInNamespace(const char* setup, QString* skipReason, const QList<QStringList>& unshareOptions)
 {
-    QProcess probe;
-    probe.start(QStringLiteral("timeout"), {QStringLiteral("10"), QStringLiteral("unshare"),
-                                            QStringLiteral("-n"), QStringLiteral("true")});
-    if (!probe.waitForFinished(15000) || probe.exitStatus() != QProcess::NormalExit ||
-        probe.exitCode() != 0) {
-        *skipReason = QStringLiteral("private network namespaces are not available here (unshare -n failed)");
+    QStringList options;
+    for (const QStringList& candidate : unshareOptions) {
+        QProcess probe;
+        probe.start(QStringLiteral("timeout"), QStringList{QStringLiteral("10"), QStringLiteral("unshare")} +
+                                                   candidate + QStringList{QStringLiteral("true")});
+        if (probe.waitForFinished(15000) && probe.exitStatus() == QProcess::NormalExit &&
+            probe.exitCode() == 0) {
+            options = candidate;
+            break;
+        }
+    }
+    if (options.isEmpty()) {
+        *skipReason = QStringLiteral("private namespaces are not available here (unshare %1 failed)")
+                          .arg(unshareOptions.constFirst().join(QLatin1Char(' ')));
         return false;
     }
     const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
@@ -54,9 +73,10 @@ inline bool RerunInNamespace(const char* setup, QString* skipReason)
     env.insert(QStringLiteral("KORVO_IN_NETNS"), QStringLiteral("1"));
     child.setProcessEnvironment(env);
     child.start(QStringLiteral("timeout"),
-                {QStringLiteral("60"), QStringLiteral("unshare"), QStringLiteral("-n"), QStringLiteral("sh"),
-                 QStringLiteral("-c"), QString::fromLatin1(setup) + QStringLiteral(" && exec \"$0\" \"$1\""),
-                 QCoreApplication::applicationFilePath(), filter});
+                QStringList{QStringLiteral("60"), QStringLiteral("unshare")} + options +
+                    QStringList{QStringLiteral("sh"), QStringLiteral("-c"),
+                                QString::fromLatin1(setup) + QStringLiteral(" && exec \"$0\" \"$1\""),
+                                QCoreApplication::applicationFilePath(), filter});
     const bool finished = child.waitForFinished(70000);
     const QByteArray output = child.readAll();
     EXPECT_TRUE(finished && child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0)

@@ -75,6 +75,18 @@ void SendDatagram(int fd, unsigned short port, const QByteArray& data)
 
 } // namespace
 
+// The pane shows the stream as a plain reader gets it: an urgent byte is
+// not part of it (only the Telnet window reads it in band).
+TEST_F(ReceivePath, UrgentByteIsNotForwarded)
+{
+    Fd peer = ConnectPeer();
+    ASSERT_EQ(2, ::send(peer.get(), "ab", 2, 0));
+    ASSERT_EQ(1, ::send(peer.get(), "!", 1, MSG_OOB));
+    ASSERT_EQ(2, ::send(peer.get(), "cd", 2, 0));
+    EXPECT_TRUE(WaitCounter(QStringLiteral("4")));
+    EXPECT_EQ(QByteArray("abcd"), PaneBytes());
+}
+
 TEST_F(ReceivePath, BurstIsShownAndCountedToTheLastLine)
 {
     Fd peer = ConnectPeer();

@@ -9,8 +9,11 @@
 #include "progress/text_progress_ctrl.h"
 
 #include <QAccessible>
+#include <QApplication>
+#include <QMessageBox>
 #include <QRegularExpression>
 #include <QTest>
+#include <QTimer>
 
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -282,6 +285,24 @@ TEST_F(SendPath, PauseStartCancelAndSendAgain)
     EXPECT_TRUE(boxes.shown.empty());
 }
 
+// Centred by the frames, the first time too, when the progress window's own
+// frame is not known until it is shown.
+TEST_F(SendPath, ProgressWindowIsCentredOverTheMainWindow)
+{
+    dlg->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+    ASSERT_NE(dlg->frameGeometry(), dlg->geometry()) << "a platform without window frames";
+    for (int showing = 0; showing < 2; ++showing) {
+        dlg->ShowSendDlg();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&Progress()));
+        const QPoint offset = Progress().frameGeometry().center() - dlg->frameGeometry().center();
+        // Halving truncates: a pixel either way.
+        EXPECT_LE(std::abs(offset.x()), 1) << "showing " << showing;
+        EXPECT_LE(std::abs(offset.y()), 1) << "showing " << showing;
+        Progress().hide();
+    }
+}
+
 TEST_F(SendPath, SendErrorInServerModeClosesTheSessionAndTheListener)
 {
     SetMode(MODE_TCP_SERVER);
@@ -424,6 +445,78 @@ TEST_F(DataLengthSpin, ArrowsStepTheStoredNumber)
     QTest::mouseClick(spin, Qt::LeftButton, {}, QPoint(8, 20));
     QTest::mouseClick(spin, Qt::LeftButton, {}, QPoint(8, 20));
     EXPECT_EQ("4294967293", dlg->GetDlgItemText(IDC_EDIT_DATA_LENGTH));
+}
+
+// The lower arrow held with the mouse, pressed through the window as a real
+// pointer is, so that the application knows the button is down.
+class HeldSpinArrow : public SessionTest
+{
+protected:
+    void SetUp() override
+    {
+        SessionTest::SetUp();
+        dlg->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+        QWidget* spin = dlg->GetDlgItem(IDC_SPIN_DATA_LENGTH);
+        lowerArrow = spin->mapTo(dlg.get(), QPoint(spin->width() / 2, spin->height() * 3 / 4));
+        offTheControl = spin->mapTo(dlg.get(), QPoint(spin->width() / 2, -spin->height()));
+        dlg->SetDlgItemText(IDC_EDIT_DATA_LENGTH, QStringLiteral("100000"));
+        ASSERT_TRUE(dlg->UpdateData(true));
+        QTest::mousePress(dlg->windowHandle(), Qt::LeftButton, {}, lowerArrow);
+        ASSERT_TRUE(Stepping(seconds(3)));
+    }
+    void TearDown() override
+    {
+        if (QGuiApplication::mouseButtons() != Qt::NoButton)
+            QTest::mouseRelease(dlg->windowHandle(), Qt::LeftButton, {}, lowerArrow);
+        SessionTest::TearDown();
+    }
+    // Whether the number changes within a few repeat intervals.
+    bool Stepping(std::chrono::milliseconds within = std::chrono::milliseconds(600))
+    {
+        const unsigned before = dlg->m_nDataLength;
+        return WaitUntil([&] { return dlg->m_nDataLength != before; }, within);
+    }
+
+    QPoint lowerArrow;
+    QPoint offTheControl;
+};
+
+TEST_F(HeldSpinArrow, StopsWhenReleasedWhileAMessageBoxIsUp)
+{
+    // A real box, as a connect error brings it; the mouse is let go while it
+    // is up, so the window never sees the release.
+    SetMessageBoxHook({});
+    bool released = false;
+    QTimer answer;
+    answer.setInterval(1);
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || released)
+            return;
+        released = true;
+        QTest::mouseRelease(dlg->windowHandle(), Qt::LeftButton, {}, lowerArrow);
+        box->button(QMessageBox::Ok)->click();
+    });
+    answer.start();
+    bool answered = false;
+    QTimer::singleShot(0, dlg.get(), [&] {
+        dlg->ShowSystemError(ECONNREFUSED);
+        answered = true;
+    });
+    ASSERT_TRUE(WaitUntil([&] { return answered; }));
+    EXPECT_TRUE(released);
+    EXPECT_FALSE(Stepping());
+}
+
+TEST_F(HeldSpinArrow, PausesWhileThePointerIsOffTheArrow)
+{
+    QTest::mouseMove(dlg->windowHandle(), offTheControl);
+    EXPECT_FALSE(Stepping());
+    QTest::mouseMove(dlg->windowHandle(), lowerArrow);
+    EXPECT_TRUE(Stepping(seconds(3)));
+    QTest::mouseRelease(dlg->windowHandle(), Qt::LeftButton, {}, lowerArrow);
+    EXPECT_FALSE(Stepping());
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "panes/hex_edit.h"
 
 #include <QAccessible>
+#include <QMessageBox>
 #include <QScrollBar>
 #include <QTest>
 
@@ -99,12 +100,15 @@ TEST_F(TelnetWindow, CharacterModeOnAnyPortButTheTelnetPort)
         EXPECT_EQ(QAccessible::EditableText, access->role());
         EXPECT_EQ(QStringLiteral("Terminal"), access->text(QAccessible::Name));
         EXPECT_EQ(QStringLiteral("hello\nworld!"), access->textInterface()->text(0, -1));
-        // The combo boxes read as their labels, the chosen item as their value.
+        // The combo boxes read as their labels, the chosen item as their
+        // value and text (what reaches the bus is checked over AT-SPI).
         for (const auto& [combo, label] : {std::pair{tel.m_comboTx, "Send"}, std::pair{tel.m_comboRx, "Receive"}}) {
             QAccessibleInterface* box = QAccessible::queryAccessibleInterface(combo);
             EXPECT_EQ(QAccessible::ComboBox, box->role());
             EXPECT_EQ(QString::fromLatin1(label), box->text(QAccessible::Name));
             EXPECT_EQ(combo->currentText(), box->text(QAccessible::Value));
+            ASSERT_NE(nullptr, box->textInterface());
+            EXPECT_EQ(combo->currentText(), box->textInterface()->text(0, -1));
         }
         EXPECT_EQ(QStringLiteral("No operation"), tel.GetDlgItem(IDC_BUTTON_NOP)->accessibleName());
 
@@ -160,6 +164,90 @@ TEST_F(TelnetWindow, PeerClosingLeavesTheWindowUntilClosed)
         });
     }
     EXPECT_TRUE(boxes.shown.empty());
+}
+
+// A server's Synch (Ctrl+C while output flows): IAC, then DM as urgent data.
+TEST_F(TelnetWindow, UrgentDataMarkIsReadInBand)
+{
+    Fd listener = Listener(AF_INET);
+    Session(listener, [&](CTelDlg& tel, int peer) {
+        ASSERT_EQ(2, ::send(peer, "ab", 2, 0));
+        ASSERT_EQ(2, ::send(peer, "\xFF\xF2", 2, MSG_OOB));
+        ASSERT_EQ(3, ::send(peer, "cd|", 3, 0));
+        EXPECT_TRUE(WaitUntil([&] { return Shown(tel).endsWith(QLatin1Char('|')); }));
+        EXPECT_EQ(QStringLiteral("abcd|"), Shown(tel));
+        ClickIn(tel, IDC_BUTTON_CLOSE);
+    });
+}
+
+// A server's Backspace steps back one cell: readline on a dumb terminal backs
+// over a wide character with two.
+TEST_F(TelnetWindow, ServerBackspacesEraseByCells)
+{
+    const struct
+    {
+        const char* sent;
+        const char* shown;
+    } cases[] = {
+        {"a\xED\x95\x9C\b\b  \b\b", "a"},
+        {"a\xED\x95\x9C\b", "a\xED\x95\x9C"},
+        // Written over its second cell, a wide character is blanked.
+        {"a\xED\x95\x9C\bx", "a x"},
+        {"xe\xCC\x81\b", "x"},
+        {"ab\b", "a"},
+    };
+    Fd listener = Listener(AF_INET);
+    Session(listener, [&](CTelDlg& tel, int peer) {
+        int line = 0;
+        for (const auto& c : cases) {
+            const std::string bytes = std::string(c.sent) + "\r\n";
+            ASSERT_EQ(static_cast<ssize_t>(bytes.size()), ::send(peer, bytes.data(), bytes.size(), 0));
+            ++line;
+            ASSERT_TRUE(WaitUntil([&] { return Shown(tel).count(QLatin1Char('\n')) == line; }));
+            EXPECT_EQ(QString::fromUtf8(c.shown), Shown(tel).section(QLatin1Char('\n'), line - 1, line - 1))
+                << c.sent;
+        }
+        ClickIn(tel, IDC_BUTTON_CLOSE);
+    });
+}
+
+// The main window is disabled while the Telnet window is up: a box shown
+// then belongs to the Telnet window, above it and answering OK and Escape.
+TEST_F(TelnetWindow, MessageBoxDuringTheSessionBelongsToTheTelnetWindow)
+{
+    SetMessageBoxHook({});
+    Fd listener = Listener(AF_INET);
+    Session(listener, [&](CTelDlg& tel, int) {
+        bool seen = false, enabled = false, escaped = false, answered = false;
+        QWidget* parent = nullptr;
+        QTimer poll;
+        poll.setInterval(1);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || seen)
+                return;
+            seen = true;
+            parent = box->parentWidget();
+            enabled = box->isEnabled();
+            QTest::keyClick(box, Qt::Key_Escape);
+            escaped = !box->isVisible();
+            if (!escaped)
+                box->done(0);
+        });
+        poll.start();
+        // A socket error, as one arriving during the session is shown.
+        QTimer::singleShot(0, dlg.get(), [&] {
+            dlg->ShowSystemError(ECONNRESET);
+            answered = true;
+        });
+        ASSERT_TRUE(WaitUntil([&] { return answered; }));
+        EXPECT_TRUE(seen);
+        EXPECT_EQ(&tel, parent);
+        EXPECT_TRUE(enabled);
+        EXPECT_TRUE(escaped);
+        EXPECT_TRUE(tel.isVisible());
+        ClickIn(tel, IDC_BUTTON_CLOSE);
+    });
 }
 
 TEST_F(TelnetWindow, FloodKeepsTheNewestRowsInView)

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QStringList>
 
 #include <vector>
@@ -11,7 +12,7 @@ namespace {
 
 struct Op
 {
-    enum Kind { Append, Erase, Trim } kind;
+    enum Kind { Append, Erase, Trim, Back } kind;
     std::string bytes;
     int count = 0;
 };
@@ -26,6 +27,10 @@ Op E()
 Op T(int count)
 {
     return {Op::Trim, {}, count};
+}
+Op B()
+{
+    return {Op::Back, {}};
 }
 
 // Every row as the painter gets it, '|' between rows.
@@ -59,6 +64,8 @@ TEST(TerminalText, Table)
         {"long lines wrap", 4, {A("abcdefghi")}, "abcd|efgh|i", 1},
         {"a full row wraps only with the next character", 4, {A("abcd")}, "abcd", 4},
         {"a wide character that does not fit wraps", 5, {A("ab한한")}, "ab한|한", 2},
+        {"an emoji is wide", 3, {A("ab\xF0\x9F\x98\x80")}, "ab|\xF0\x9F\x98\x80", 2},
+        {"a combining mark takes no cell", 2, {A("e\xCC\x81xy")}, "e\xCC\x81x|y", 1},
         {"tabs stop every eight cells", 10, {A("a\tb")}, "a\tb", 9},
         {"a tab after a full row wraps", 10, {A("abcdefghij\tx")}, "abcdefghij|\tx", 9},
         {"erasing takes characters, then the line break", 80, {A("ab\ncd"), E(), E(), E()}, "ab", 2},
@@ -67,6 +74,9 @@ TEST(TerminalText, Table)
         {"erasing ends an unfinished sequence first", 80, {A("x\xC3"), E()}, "x", 1},
         {"an LF after an erased CR breaks again", 80, {A("a\r"), E(), A("\nb")}, "a|b", 1},
         {"erasing an empty text does nothing", 80, {E()}, "", 0},
+        {"a step back goes into a wide character first", 80, {A("a한"), B()}, "a한", 2},
+        {"a wide character at a row's start", 3, {A("ab한"), B(), B()}, "ab", 2},
+        {"a step back takes a character with its marks", 80, {A("xe\xCC\x81\xCC\x82"), B()}, "x", 1},
         {"trimming removes whole lines and part of one", 80, {A("one\ntwo\nthree"), T(5)}, "wo|three", 5},
         {"trimming part of a wrapped line lays it out again", 4, {A("abcdefghij"), T(5)}, "fghi|j", 1},
         {"trimming more than there is empties", 80, {A("one\ntwo"), T(100), A("x")}, "x", 1},
@@ -87,6 +97,8 @@ TEST(TerminalText, Table)
                 t.Append(op.bytes.data(), static_cast<int>(op.bytes.size()));
             else if (op.kind == Op::Erase)
                 t.EraseLast();
+            else if (op.kind == Op::Back)
+                t.BackCell();
             else
                 t.TrimHead(op.count);
         }
@@ -98,6 +110,34 @@ TEST(TerminalText, Table)
         for (int first = 1; first < t.Rows(); ++first)
             EXPECT_EQ(rows.section(QLatin1Char('|'), first), RowsText(t, first)) << "from row " << first;
     }
+}
+
+// Widths as the Unicode data has them: East Asian Wide and Fullwidth take two
+// cells, combining marks none, everything else one.
+TEST(TerminalText, CellWidthsFollowTheUnicodeData)
+{
+    QFile data(QStringLiteral("/usr/share/unicode/EastAsianWidth.txt"));
+    ASSERT_TRUE(data.open(QIODevice::ReadOnly)) << "needs unicode-data (scripts/install-deps)";
+    std::vector<bool> wide(0x110000);
+    while (!data.atEnd()) {
+        const QList<QByteArray> fields = data.readLine().split('#').front().trimmed().split(';');
+        if (fields.size() != 2 || (fields[1] != "W" && fields[1] != "F"))
+            continue;
+        const QList<QByteArray> range = fields[0].split('.');
+        for (uint c = range.front().toUInt(nullptr, 16); c <= range.back().toUInt(nullptr, 16); ++c)
+            wide[c] = true;
+    }
+    int wrong = 0;
+    for (char32_t c = 0x20; c < 0x110000; ++c) {
+        if (QChar::isSurrogate(c))
+            continue;
+        const QChar::Category category = QChar::category(c);
+        const bool mark = category == QChar::Mark_NonSpacing || category == QChar::Mark_Enclosing;
+        const int expected = mark ? 0 : wide[c] ? 2 : 1;
+        if (TerminalText::CellWidth(c) != expected && ++wrong <= 10)
+            ADD_FAILURE() << "U+" << std::hex << static_cast<uint>(c) << ": " << TerminalText::CellWidth(c);
+    }
+    EXPECT_EQ(0, wrong);
 }
 
 TEST(TerminalText, NarrowingRelaysEveryLine)

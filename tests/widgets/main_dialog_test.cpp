@@ -356,6 +356,11 @@ TEST(MainDialog, AccessibleNames)
     EXPECT_EQ("4096", dlg.GetDlgItem(IDC_STATIC_RECV_COUNT)->accessibleName());
     SelectMode(dlg, MODE_TCP_SERVER);
     EXPECT_EQ("Listen", dlg.GetDlgItem(IDC_BUTTON_CONNECT)->accessibleName());
+    // The mode combo box has no label beside it, but a name of its own.
+    QAccessibleInterface* mode = QAccessible::queryAccessibleInterface(dlg.m_comboMode);
+    EXPECT_EQ("Connection Mode", mode->text(QAccessible::Name));
+    ASSERT_NE(nullptr, mode->textInterface());
+    EXPECT_EQ("TCP Server", mode->textInterface()->text(0, -1));
 
     // Mended: the address family buttons were announced as check boxes.
     const struct

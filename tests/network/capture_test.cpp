@@ -1,0 +1,263 @@
+// Capture through the real main dialog and loopback peers: the menu entries
+// and the title, the transcript of a known exchange across sessions, a disk
+// that cannot keep up, Exit while capturing, and files that cannot be opened
+// or written. Each failure leaves a valid file and a window that works.
+#include "network/capture_fixture.h"
+#include "network/net_helpers.h"
+#include "network/netns.h"
+#include "network/telnet_window.h"
+
+#include "panes/hex_edit.h"
+#include "platform/strings.h"
+#include "platform/system_error.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <thread>
+
+using namespace korvo::test;
+
+namespace {
+
+using std::chrono::seconds;
+
+// The payload of an IPv4 TCP packet.
+std::string TcpPayload(const std::string& packet)
+{
+    const std::size_t tcp = 20;
+    const std::size_t header = tcp + (static_cast<std::uint8_t>(packet[tcp + 12]) >> 4) * 4;
+    return packet.substr(header);
+}
+
+std::string Pattern(std::size_t n)
+{
+    std::string bytes(n, '\0');
+    for (std::size_t i = 0; i < n; ++i)
+        bytes[i] = static_cast<char>(i * 7 + i / 251);
+    return bytes;
+}
+
+class Capture : public CaptureTest
+{
+protected:
+    Fd ConnectClient(const Fd& listener)
+    {
+        SetMode(MODE_TCP_CLIENT);
+        SetFields(QStringLiteral("127.0.0.1"), LocalPort(listener.get()), 1470);
+        Click(IDC_BUTTON_CONNECT);
+        EXPECT_TRUE(WaitStatus(QStringLiteral("Connected")));
+        return Fd(::accept(listener.get(), nullptr, nullptr));
+    }
+    // The peer sends `bytes` from a thread of its own while the window reads.
+    void PeerSends(const Fd& peer, const std::string& bytes, std::int64_t totalAfter)
+    {
+        std::thread sender([&] { ::send(peer.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL); });
+        EXPECT_TRUE(WaitUntil([&] { return dlg->m_nRecvTotal == totalAfter; }, seconds(30)));
+        sender.join();
+    }
+    void SendPane(const std::string& bytes)
+    {
+        dlg->m_hexSend->SetData(static_cast<int>(bytes.size()), bytes.data());
+        Click(IDC_BUTTON_SEND);
+    }
+    // The window still serves a session: the pane goes out and arrives.
+    void ExpectWindowWorks(const Fd& peer)
+    {
+        SendPane("still here");
+        std::string got;
+        EXPECT_TRUE(WaitUntil([&] {
+            ReadSome(peer.get(), &got);
+            return got == "still here";
+        }));
+    }
+};
+
+TEST_F(Capture, StartAndStopWithNoSessionLeaveAnEmptyValidFile)
+{
+    const QString title = dlg->windowTitle();
+    ASSERT_FALSE(Capturing());
+    // No suffix typed: the chosen filter's.
+    StartCapture(Path(QStringLiteral("cap")), 2);
+    ASSERT_EQ(1u, files.asked.size());
+    EXPECT_FALSE(files.asked[0].open);
+    EXPECT_TRUE(files.asked[0].overwritePrompt);
+    EXPECT_EQ(
+        QStringList({QStringLiteral("Packet capture (*.pcap)"), QStringLiteral("Text transcript (*.txt)")}),
+        files.asked[0].filters);
+    EXPECT_TRUE(Capturing());
+    EXPECT_EQ(title + QStringLiteral(" - capturing to cap.txt"), dlg->windowTitle());
+    EXPECT_EQ(title, dlg->m_strTitle);
+    StopCapture();
+    EXPECT_FALSE(Capturing());
+    EXPECT_EQ(title, dlg->windowTitle());
+    EXPECT_TRUE(QFileInfo::exists(Path(QStringLiteral("cap.txt"))));
+
+    StartCapture(Path(QStringLiteral("empty.pcap")));
+    // The dialog starts from the last choice.
+    EXPECT_EQ(Path(QStringLiteral("cap.txt")), files.asked[1].initialPath);
+    EXPECT_EQ(2, files.asked[1].filterIndex);
+    StopCapture();
+    const PcapContents pcap = ReadPcap(Path(QStringLiteral("empty.pcap")));
+    EXPECT_TRUE(pcap.whole);
+    EXPECT_EQ(DLT_RAW, pcap.linkType);
+    EXPECT_TRUE(pcap.packets.empty());
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
+TEST_F(Capture, ATranscriptRecordsBothDirectionsAcrossSessions)
+{
+    Fd listener = Listener();
+    const unsigned short port = LocalPort(listener.get());
+    Fd peer = ConnectClient(listener);
+    // Before the capture: not in the file.
+    PeerSends(peer, "early", 5);
+    const unsigned short first = LocalPort(dlg->m_sock.m_hSocket);
+    StartCapture(Path(QStringLiteral("t.txt")));
+    SendPane("abc");
+    EXPECT_EQ("abc", PeerBytes(peer.get(), 3));
+    PeerSends(peer, "0123456789ABCDEF!", 22);
+    // The peer ends the first session; the capture goes on into the next.
+    peer.reset();
+    ASSERT_TRUE(WaitStatus(QStringLiteral("Ready")));
+    ASSERT_TRUE(Capturing());
+    peer = ConnectClient(listener);
+    const unsigned short second = LocalPort(dlg->m_sock.m_hSocket);
+    PeerSends(peer, "2", 23);
+    Click(IDC_BUTTON_CLOSE);
+    StopCapture();
+
+    QFile file(Path(QStringLiteral("t.txt")));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QString text = QString::fromLatin1(file.readAll());
+    text.replace(QRegularExpression(QStringLiteral("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{6}")),
+                 QStringLiteral("T"));
+    const QString opened =
+        QStringLiteral("= T TCP client opened, local 127.0.0.1 : %1, remote 127.0.0.1 : %2\n");
+    EXPECT_EQ(
+        opened.arg(first).arg(port) +
+            QStringLiteral("> T 127.0.0.1 : %1, 3 bytes\n"
+                           "00000000| 61 62 63                                         |abc             \n"
+                           "< T 127.0.0.1 : %1, 17 bytes\n"
+                           "00000000| 30 31 32 33 34 35 36 37  38 39 41 42 43 44 45 46 |0123456789ABCDEF\n"
+                           "00000010| 21                                               |!               \n"
+                           "= T ended\n")
+                .arg(port) +
+            opened.arg(second).arg(port) +
+            QStringLiteral("< T 127.0.0.1 : %1, 1 bytes\n"
+                           "00000000| 32                                               |2               \n"
+                           "= T ended\n")
+                .arg(port),
+        text);
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
+TEST_F(Capture, ExitWhileCapturingWritesEverythingReceived)
+{
+    Fd listener = Listener();
+    StartCapture(Path(QStringLiteral("exit.pcap")));
+    Fd peer = ConnectClient(listener);
+    const std::string bytes = Pattern(3 << 20);
+    PeerSends(peer, bytes, std::int64_t(bytes.size()));
+    dlg.reset();
+
+    const PcapContents pcap = ReadPcap(Path(QStringLiteral("exit.pcap")));
+    EXPECT_TRUE(pcap.whole);
+    std::string received;
+    for (const std::string& packet : pcap.packets)
+        received += TcpPayload(packet);
+    EXPECT_TRUE(received == bytes) << received.size();
+}
+
+// A disk that takes nothing: a FIFO nobody reads yet. Receiving stops at the
+// capture's bound instead of growing memory, the window goes on, and once
+// the disk takes data again every byte arrives, in order, in whole records.
+TEST_F(Capture, ASlowDiskHoldsReceivingAndLosesNothing)
+{
+    const QString path = Path(QStringLiteral("slow.pcap"));
+    ASSERT_EQ(0, ::mkfifo(QFile::encodeName(path).constData(), 0600));
+    Fd disk(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK));
+    ASSERT_GE(disk.get(), 0);
+    Fd listener = Listener();
+    Fd peer = ConnectClient(listener);
+    StartCapture(path);
+    ASSERT_TRUE(Capturing());
+
+    const std::string bytes = Pattern(24 << 20);
+    std::thread sender([&] { ::send(peer.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL); });
+    ASSERT_TRUE(WaitUntil([&] { return dlg->m_taps.ReceiveHeld(); }, seconds(20)));
+    const std::int64_t heldAt = dlg->m_nRecvTotal;
+    DrainEvents(20);
+    EXPECT_EQ(heldAt, dlg->m_nRecvTotal);
+    EXPECT_LT(heldAt, std::int64_t(bytes.size()) / 2);
+
+    std::string file;
+    std::thread reader([&] {
+        ::fcntl(disk.get(), F_SETFL, 0);
+        char buffer[1 << 16];
+        ssize_t n;
+        while ((n = ::read(disk.get(), buffer, sizeof buffer)) > 0)
+            file.append(buffer, static_cast<std::size_t>(n));
+    });
+    EXPECT_TRUE(WaitUntil([&] { return dlg->m_nRecvTotal == std::int64_t(bytes.size()); }, seconds(60)));
+    sender.join();
+    StopCapture();
+    reader.join();
+
+    const PcapContents pcap = ReadPcap(fmemopen(file.data(), file.size(), "rb"));
+    EXPECT_TRUE(pcap.whole);
+    std::string received;
+    for (const std::string& packet : pcap.packets)
+        received += TcpPayload(packet);
+    EXPECT_TRUE(received == bytes) << received.size();
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
+TEST_F(Capture, AFileThatCannotBeOpenedIsReportedOnce)
+{
+    Fd listener = Listener();
+    Fd peer = ConnectClient(listener);
+    const QString path = Path(QStringLiteral("no such folder/cap.pcap"));
+    StartCapture(path);
+    ASSERT_EQ(1u, boxes.shown.size());
+    EXPECT_TRUE(boxes.LastText().contains(path));
+    EXPECT_TRUE(boxes.LastText().contains(SystemErrorText(ENOENT)));
+    EXPECT_EQ(dlg->m_strTitle, boxes.shown[0].caption);
+    EXPECT_FALSE(Capturing());
+    EXPECT_EQ(dlg->m_strTitle, dlg->windowTitle());
+    ExpectWindowWorks(peer);
+    StartCapture(Path(QStringLiteral("cap.pcap")));
+    EXPECT_TRUE(Capturing());
+}
+
+// The disk fills up under a flood: one message, the capture stops, the file
+// keeps its whole records, and the session goes on as if nothing happened.
+TEST_F(Capture, AFullDiskStopsTheCaptureAndLeavesAValidFile)
+{
+    KORVO_RUN_IN_MOUNT_NS("mkdir -p '" KORVO_BINARY_DIR "/full-disk' && "
+                          "mount -t tmpfs -o size=64k korvo-full '" KORVO_BINARY_DIR "/full-disk'");
+    const QString path = QStringLiteral(KORVO_BINARY_DIR "/full-disk/cap.pcap");
+    Fd listener = Listener();
+    Fd peer = ConnectClient(listener);
+    StartCapture(path);
+    const std::string bytes = Pattern(4 << 20);
+    PeerSends(peer, bytes, std::int64_t(bytes.size()));
+    ASSERT_TRUE(WaitUntil([&] { return !Capturing(); }));
+    DrainEvents();
+    ASSERT_EQ(1u, boxes.shown.size());
+    EXPECT_TRUE(boxes.LastText().contains(path));
+    EXPECT_TRUE(boxes.LastText().contains(SystemErrorText(ENOSPC)));
+    EXPECT_EQ(dlg->m_strTitle, dlg->windowTitle());
+    EXPECT_EQ(QStringLiteral("Connected"), Status());
+
+    const PcapContents pcap = ReadPcap(path);
+    EXPECT_TRUE(pcap.whole);
+    EXPECT_GT(pcap.packets.size(), 3u);
+    ExpectWindowWorks(peer);
+}
+
+} // namespace
