@@ -116,7 +116,10 @@ QAccessibleInterface* DialogComboFactory(const QString& className, QObject* obje
     if (className != QLatin1String("QComboBox"))
         return nullptr;
     auto* combo = qobject_cast<QComboBox*>(object);
-    if (!combo || combo->isEditable() || !qobject_cast<CDialog*>(combo->window()))
+    // A combo box of a dialog of ours, or one given a name of its own (the
+    // label of a form row beside it).
+    if (!combo || combo->isEditable() ||
+        (!qobject_cast<CDialog*>(combo->window()) && combo->accessibleName().isEmpty()))
         return nullptr;
     return new CDialogComboAccessible(combo);
 }

@@ -249,10 +249,11 @@ int CRepliesDlg::EditRule(int row)
     CByteEntryDlg entry(LoadStr(row < 0 ? 294 : 295), this);
     entry.m_editName->setText(rule.name);
     auto* when = new QComboBox(&entry);
+    // Named before it has items, so that screen readers know it by its label.
+    entry.AddRow(LoadStr(296), when);
     for (const WhenName& w : kWhens)
         when->addItem(LoadStr(w.caption));
     when->setCurrentIndex(static_cast<int>(rule.when));
-    entry.AddRow(LoadStr(296), when);
     CByteField* pattern = entry.AddByteField(LoadStr(297));
     pattern->SetLimit(PATTERN_MAX);
     pattern->SetBytes(rule.pattern);

@@ -166,6 +166,20 @@ TEST_F(RepliesWindow, RulesTickFromTheKeyboardAndFromAssistiveTools)
         QAccessible::queryAccessibleInterface(table)->tableInterface()->cellAt(1, REPLY_COL_ENABLED);
     EXPECT_TRUE(cell->state().checkable && !cell->state().checked);
 
+    // The edit dialog's When reads as its label, with the chosen item as its value.
+    QString whenName, whenValue;
+    QTimer::singleShot(0, [&] {
+        auto* entry = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(nullptr, entry);
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(entry->findChild<QComboBox*>());
+        whenName = a->text(QAccessible::Name);
+        whenValue = a->text(QAccessible::Value);
+        entry->reject();
+    });
+    w.m_panel->m_btnAdd->click();
+    EXPECT_EQ("When", whenName);
+    EXPECT_EQ("contains", whenValue);
+
     // Every control can be reached by its name (a spin box's entry is the spin box).
     for (QWidget* control : w.findChildren<QWidget*>()) {
         if (control->focusPolicy() == Qt::NoFocus || !control->isVisibleTo(&w) ||
