@@ -47,6 +47,7 @@
 
 namespace {
 
+using harness::RunUntil;
 using harness::StatusKiB;
 
 using Clock = std::chrono::steady_clock;
@@ -182,23 +183,6 @@ private:
     int m_datagrams = 0;
     int m_oddDatagrams = 0;
 };
-
-// Runs the event loop as the program's own loop runs it, blocking between
-// events, until the condition holds or the time is up.
-bool RunUntil(const std::function<bool()>& condition, int seconds)
-{
-    QEventLoop loop;
-    QTimer check;
-    QDeadlineTimer deadline(seconds * 1000);
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (condition() || deadline.hasExpired())
-            loop.quit();
-    });
-    check.start(10);
-    if (!condition())
-        loop.exec();
-    return condition();
-}
 
 // One transfer of the full pane; returns whether it went out exactly.
 bool SendOnce(CKorvoDlg& dlg, int type, const std::vector<char>& pane)

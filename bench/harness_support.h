@@ -1,12 +1,14 @@
 #pragma once
 
 // What the whole-program harnesses share: this process's memory figures, a
-// loopback peer that sends one block over and over, and a paint counter.
+// loopback peer that sends one block over and over, a paint counter, and the
+// event loop run until a condition holds.
 #include "platform/message_box.h"
 #include "ui/korvo_dlg.h"
 
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QDeadlineTimer>
 #include <QEvent>
 #include <QEventLoop>
 #include <QObject>
@@ -23,6 +25,7 @@
 #include <chrono>
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -49,6 +52,23 @@ inline void LogMessageBoxes(int& count)
     });
 }
 
+// Runs the event loop as the program's own loop runs it, blocking between
+// events, until the condition holds or the time is up.
+inline bool RunUntil(const std::function<bool()>& condition, int seconds)
+{
+    QEventLoop loop;
+    QTimer check;
+    QDeadlineTimer deadline(seconds * 1000);
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (condition() || deadline.hasExpired())
+            loop.quit();
+    });
+    check.start(10);
+    if (!condition())
+        loop.exec();
+    return condition();
+}
+
 // A field of /proc/self/status in KiB ("VmRSS", "VmHWM"); -1 if absent.
 inline long StatusKiB(const char* field)
 {
@@ -67,6 +87,21 @@ inline long ResidentKiB()
     return StatusKiB("VmRSS");
 }
 
+// A TCP socket listening on a free IPv4 loopback port, and the port.
+inline int ListenOnLoopback(unsigned short& port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(fd, 1);
+    socklen_t length = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
+    port = ntohs(a.sin_port);
+    return fd;
+}
+
 // Listens on a free IPv4 loopback port. Its thread sends `block` over and
 // over to the first client until `total` bytes have gone (or the client
 // goes, for an endless flood), then `trailer`, then shuts its side and waits
@@ -77,15 +112,7 @@ public:
     LoopbackSender(std::string block, std::int64_t total, std::string trailer = {})
         : m_block(std::move(block)), m_trailer(std::move(trailer)), m_total(total)
     {
-        m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_listen, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(m_listen, 1);
-        socklen_t length = sizeof a;
-        ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&a), &length);
-        m_port = ntohs(a.sin_port);
+        m_listen = ListenOnLoopback(m_port);
         m_thread = std::thread([this] { Run(); });
     }
     ~LoopbackSender()

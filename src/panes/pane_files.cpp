@@ -160,6 +160,15 @@ void CKorvoDlg::OnButtonLoad()
     UpdateData(false);
 }
 
+void CKorvoDlg::SetSendPaneBytes(const QByteArray& bytes)
+{
+    const int n = static_cast<int>(std::min<qsizetype>(bytes.size(), kPaneCapacity));
+    m_nDataLength = static_cast<unsigned>(m_hexSend->SetData(n, bytes.constData()));
+    // Only Data Length is written back: what the user typed into the other
+    // fields and has not used yet stays as typed.
+    SetDlgItemText(IDC_EDIT_DATA_LENGTH, QString::number(m_nDataLength));
+}
+
 void CKorvoDlg::OnButtonClear()
 {
     m_hexRecv->SetDataLength(0);

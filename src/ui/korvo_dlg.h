@@ -96,6 +96,9 @@ public:
     void OnButtonLoad();
     void OnButtonClear();
     void OnButtonResize();
+    // The saved messages' To Send Pane: the bytes into the send pane, and
+    // Data Length to their length.
+    void SetSendPaneBytes(const QByteArray& bytes);
     void SavePane(CHexEdit& pane);
     // The path the next file dialog starts from.
     static QString LastFilePath();

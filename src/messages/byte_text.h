@@ -1,0 +1,59 @@
+#pragma once
+
+// Shared with the automatic replies window (src/replies/): byte strings as
+// people type them, in one of two forms, and back.
+//
+//   hex:  "02 00 1a 03", pairs of digits in either case, blanks (spaces,
+//         tabs, line breaks) between bytes;
+//   text: "RST\r\n", every character as its UTF-8 bytes except the escapes
+//         \r \n \t \0 \\ and \xHH.
+//
+// A parse that fails says what is wrong and where, so the entry can point at
+// the place. No widgets here.
+#include <QByteArray>
+#include <QString>
+#include <QStringView>
+
+enum class ByteForm { Hex, Text };
+
+// The most bytes one entry holds: as many as a pane.
+inline constexpr qsizetype BYTE_TEXT_MAX = 1048576;
+
+enum class ByteTextError {
+    None,
+    NotHexDigit,       // "0G"
+    LoneHexDigit,      // "0 2", "123": a digit without its pair
+    TrailingBackslash, // "abc\"
+    BadHexEscape,      // "\x4", "\xZZ"
+    UnknownEscape,     // "\q"
+    TooLong,           // more than the limit
+    Empty,             // no bytes where some are needed (set by callers)
+};
+
+struct ByteTextParse
+{
+    QByteArray bytes;
+    ByteTextError error = ByteTextError::None;
+    // Where the fault is: index and length in the text, in UTF-16 units.
+    qsizetype position = 0;
+    qsizetype length = 0;
+    qsizetype limit = BYTE_TEXT_MAX;
+
+    bool Ok() const { return error == ByteTextError::None; }
+};
+
+ByteTextParse ParseHexBytes(QStringView text, qsizetype limit = BYTE_TEXT_MAX);
+ByteTextParse ParseEscapedBytes(QStringView text, qsizetype limit = BYTE_TEXT_MAX);
+ByteTextParse ParseBytes(ByteForm form, QStringView text, qsizetype limit = BYTE_TEXT_MAX);
+
+// "02 00 1A 03". With `maxBytes` >= 0 at most that many bytes, then "…";
+// with `bytesPerLine` > 0 a line break after every that many bytes.
+QString FormatHexBytes(const QByteArray& bytes, qsizetype maxBytes = -1, int bytesPerLine = 0);
+// Printable ASCII as itself; \r \n \t \0 \\ and \xHH for every other byte,
+// so that parsing the result gives the same bytes back.
+QString FormatEscapedBytes(const QByteArray& bytes, qsizetype maxBytes = -1);
+QString FormatBytes(ByteForm form, const QByteArray& bytes, qsizetype maxBytes = -1);
+
+// What the user reads about a failed parse, in the active language, with the
+// place as a 1-based character number.
+QString ByteTextErrorMessage(const ByteTextParse& parse, QStringView text);

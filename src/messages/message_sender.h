@@ -1,0 +1,101 @@
+#pragma once
+
+// MessageSender: saved messages going out through the session's outgoing
+// queue, once, repeated, or as the whole list in order. No widgets here.
+//
+// Each run keeps at most one item in the queue: the next send is queued when
+// the one before it is done, for its due time. A repeat is due start to
+// start (t0 + k * interval, from the schedule, not from when the previous
+// one finished); after a stall it skips the slots already gone instead of
+// catching up in a burst. A failed or dropped send
+// (the session ended) ends its run; nothing starts again by itself.
+#include "net/outgoing_queue.h"
+
+#include <QByteArray>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <vector>
+
+// The slot of the next repeat after slot `slot` went out, at `elapsed`
+// since the first: the next one, late if need be, unless the time of a later
+// one has come too; then the latest of those goes at once and the ones
+// before it are skipped, so that a stall costs at most one late send and
+// never a burst.
+std::int64_t NextRepeatSlot(std::int64_t slot, std::chrono::nanoseconds elapsed,
+                            std::chrono::nanoseconds interval);
+
+class MessageSender
+{
+public:
+    using Clock = OutgoingQueue::Clock;
+    using Id = std::uint64_t;
+
+    struct Step
+    {
+        Id id = 0;
+        QByteArray bytes;
+        // Before the next step, start to start.
+        std::chrono::milliseconds delay{0};
+    };
+
+    explicit MessageSender(OutgoingQueue& queue) : m_queue(queue) {}
+    ~MessageSender();
+    MessageSender(const MessageSender&) = delete;
+    MessageSender& operator=(const MessageSender&) = delete;
+
+    // Sends `bytes` (not empty) once when `interval` is 0, else every
+    // `interval`, `count` times (0: until stopped). Replaces a run of `id`.
+    void Start(Id id, QByteArray bytes, std::chrono::milliseconds interval, int count);
+    // Sends every step in order, each `delay` after the one before; again
+    // from the first after the last while `loop`.
+    void StartList(std::vector<Step> steps, bool loop);
+    void SetListLoop(bool loop);
+
+    // What was queued is taken back; a TCP send under way finishes whole.
+    void Stop(Id id);
+    void StopList();
+    void StopAll();
+
+    bool IsRunning(Id id) const { return m_runs.count(id) != 0; }
+    bool IsListRunning() const { return m_list.has_value(); }
+    bool IsIdle() const { return m_runs.empty() && !m_list; }
+
+    // A message went out whole.
+    std::function<void(Id id)> m_onSent;
+    // A run ended by itself (its count reached, a failure, the session's end).
+    std::function<void()> m_onEnded;
+
+private:
+    struct Run
+    {
+        QByteArray bytes;
+        Clock::duration interval{};
+        int count = 0;
+        int sent = 0;
+        Clock::time_point start;
+        std::int64_t slot = 0;
+        OutgoingQueue::Ticket ticket = 0;
+    };
+    struct ListRun
+    {
+        std::vector<Step> steps;
+        bool loop = false;
+        std::size_t index = 0;
+        Clock::time_point due;
+        OutgoingQueue::Ticket ticket = 0;
+    };
+
+    void QueueRun(Id id, Run& run);
+    void OnRunDone(Id id, OutgoingQueue::Outcome outcome);
+    void QueueListStep();
+    void OnListDone(OutgoingQueue::Outcome outcome);
+    void Ended();
+
+    OutgoingQueue& m_queue;
+    std::map<Id, Run> m_runs;
+    std::optional<ListRun> m_list;
+};
