@@ -7,8 +7,8 @@
 #include "ui/korvo_dlg.h"
 
 #include <QComboBox>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QDeadlineTimer>
 #include <QEvent>
 #include <QEventLoop>
 #include <QObject>
