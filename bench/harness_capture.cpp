@@ -1,9 +1,10 @@
 // Receive throughput while capturing, through the real main dialog.
 //
 // A loopback peer sends as fast as it can into the shown receive pane (TCP
-// client), three times in one run: without a capture, while capturing to a
-// pcap, and while capturing to a text transcript (a quarter of the bytes: its
-// file is five times as large). Each rate is measured once the pane is full;
+// client), in three rounds of three floods: without a capture, while
+// capturing to a pcap, and while capturing to a text transcript (a quarter of
+// the bytes: its file is five times as large). The best rate of each kind is
+// compared. Each rate is measured once the pane is full;
 // resident memory is sampled every few milliseconds. The counter and the
 // size of each file are checked, then the file is deleted.
 //
@@ -42,6 +43,7 @@ constexpr std::int64_t kMiB = 1024 * 1024;
 // What a capture adds to a block in the file: the pcap record and the IP
 // and TCP headers; the transcript's header line is one per block.
 constexpr int kBlock = 4096;
+constexpr int kRounds = 3;
 
 struct Run
 {
@@ -131,21 +133,45 @@ int main(int argc, char** argv)
     int messages = 0;
     harness::LogMessageBoxes(messages);
     const QDir dir(folder);
-    const Run none = Flood(total, QString(), messages);
-    Print("no capture", none, nullptr);
     const QString only = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
-    Run pcap, text;
+    const bool withPcap = only.isEmpty() || only == QLatin1String("pcap");
+    const bool withText = only.isEmpty() || only == QLatin1String("txt");
+    // One flood's rate varies by a quarter from run to run on a small
+    // machine: the runs alternate, and the best of each kind is compared.
+    Run none, pcap, text;
     pcap.exact = text.exact = true;
-    if (only.isEmpty() || only == QLatin1String("pcap")) {
-        pcap = Flood(total, dir.filePath(QStringLiteral("harness-capture.pcap")), messages);
+    bool exact = true;
+    const auto keepBest = [&exact](Run& best, const Run& run) {
+        exact = exact && run.exact;
+        if (run.rate > best.rate)
+            best = {run.rate, std::max(best.rssMaxKiB, run.rssMaxKiB), run.exact};
+        else
+            best.rssMaxKiB = std::max(best.rssMaxKiB, run.rssMaxKiB);
+    };
+    for (int round = 1; round <= kRounds; ++round) {
+        std::printf("round %d of %d\n", round, kRounds);
+        const Run run = Flood(total, QString(), messages);
+        Print("  no capture", run, nullptr);
+        keepBest(none, run);
+        if (withPcap) {
+            const Run captured = Flood(total, dir.filePath(QStringLiteral("harness-capture.pcap")), messages);
+            Print("  capturing to pcap", captured, &run);
+            keepBest(pcap, captured);
+        }
+        if (withText) {
+            const Run captured = Flood(std::max<std::int64_t>(total / 4, 2 * PANE_CAPACITY),
+                                       dir.filePath(QStringLiteral("harness-capture.txt")), messages);
+            Print("  capturing to a transcript", captured, &run);
+            keepBest(text, captured);
+        }
+    }
+    std::printf("best of %d each\n", kRounds);
+    Print("no capture", none, nullptr);
+    if (withPcap)
         Print("capturing to pcap", pcap, &none);
-    }
-    if (only.isEmpty() || only == QLatin1String("txt")) {
-        text = Flood(std::max<std::int64_t>(total / 4, 2 * PANE_CAPACITY),
-                     dir.filePath(QStringLiteral("harness-capture.txt")), messages);
+    if (withText)
         Print("capturing to a transcript", text, &none);
-    }
     std::printf("peak resident memory of the process: %.1f MB (budget 64 MB)\n",
                 harness::StatusKiB("VmHWM") * 1024 / 1e6);
-    return none.exact && pcap.exact && text.exact && messages == 0 ? 0 : 1;
+    return exact && messages == 0 ? 0 : 1;
 }
