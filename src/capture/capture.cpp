@@ -41,9 +41,8 @@ bool CCapture::Start(const QString& path, CaptureFormat format)
     const auto onGuiThread = [this](auto call) {
         return [this, call] { QMetaObject::invokeMethod(&m_context, call, Qt::QueuedConnection); };
     };
-    m_pWriter =
-        std::make_unique<CaptureWriter>(fd, format, onGuiThread([this] { m_dlg.m_taps.ReleaseReceive(); }),
-                                        onGuiThread([this] { OnWriterFailed(); }));
+    m_pWriter = std::make_unique<CaptureWriter>(fd, format, onGuiThread([this] { m_dlg.m_taps.Release(); }),
+                                                onGuiThread([this] { OnWriterFailed(); }));
     if (m_dlg.m_taps.IsOpen())
         m_pWriter->Opened(m_dlg.m_taps.Current(), TapTime::Now());
     m_dlg.m_taps.Add(this);
@@ -66,7 +65,7 @@ int CCapture::Finish()
     m_pWriter.reset();
     ShowState();
     // Reading that waited for the writer goes on.
-    m_dlg.m_taps.ReleaseReceive();
+    m_dlg.m_taps.Release();
     return error;
 }
 
@@ -101,7 +100,7 @@ void CCapture::OnSessionOpened(const SessionInfo& session, const TapTime& time)
     m_pWriter->Opened(session, time);
 }
 
-void CCapture::OnBytesReceived(const std::uint8_t* data, int length, const sockaddr* peer,
+void CCapture::OnBytesReceived(const std::uint8_t* data, int length, const sockaddr* peer, const sockaddr*,
                                const TapTime& time)
 {
     m_pWriter->Block(true, data, length, peer, time);
@@ -112,9 +111,9 @@ void CCapture::OnBytesSent(const std::uint8_t* data, int length, const sockaddr*
     m_pWriter->Block(false, data, length, peer, time);
 }
 
-void CCapture::OnSessionEnded(bool byError, const TapTime& time)
+void CCapture::OnSessionEnded(const SessionEnd& end, const TapTime& time)
 {
-    m_pWriter->Ended(byError, time);
+    m_pWriter->Ended(end, time);
 }
 
 bool CCapture::HoldsReceive() const

@@ -150,11 +150,11 @@ public:
         }
     }
 
-    void Ended(bool byError, Time time, CaptureFile&) override
+    void Ended(const SessionEnd& end, Time time, CaptureFile&) override
     {
         m_time = time;
         if (m_bOpen && !m_bUdp)
-            m_tcp.End(byError, Sink());
+            m_tcp.End(end.byError, Sink());
         m_bOpen = false;
     }
 
@@ -232,9 +232,9 @@ public:
         file.Commit(m_format.Block(out, received, time, peer, data, length));
         file.EndRecord();
     }
-    void Ended(bool byError, Time time, CaptureFile& file) override
+    void Ended(const SessionEnd& end, Time time, CaptureFile& file) override
     {
-        Line(m_format.Ended(byError, time), file);
+        Line(m_format.Ended(end.byError, time), file);
     }
 
 private:

@@ -29,7 +29,7 @@ public:
     // `data` has PACKET_HEADROOM writable bytes before it.
     virtual void Block(bool received, std::uint8_t* data, int length, const sockaddr* peer, Time time,
                        CaptureFile& file) = 0;
-    virtual void Ended(bool byError, Time time, CaptureFile& file) = 0;
+    virtual void Ended(const SessionEnd& end, Time time, CaptureFile& file) = 0;
 };
 
 std::unique_ptr<CaptureEncoder> MakeCaptureEncoder(CaptureFormat format);

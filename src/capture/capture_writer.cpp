@@ -42,7 +42,7 @@ CaptureWriter::~CaptureWriter()
 
 void CaptureWriter::Opened(const SessionInfo& session, const TapTime& time)
 {
-    Push(Record{0, RECORD_OPENED, false, 0, time.wall, {}}, &session, 0, sizeof session);
+    Push(Record{0, RECORD_OPENED, {}, 0, time.wall, {}}, &session, 0, sizeof session);
 }
 
 void CaptureWriter::Block(bool received, const std::uint8_t* data, int length, const sockaddr* peer,
@@ -50,7 +50,7 @@ void CaptureWriter::Block(bool received, const std::uint8_t* data, int length, c
 {
     if (length <= 0)
         return;
-    Record head{0, received ? RECORD_RECEIVED : RECORD_SENT, false, length, time.wall, {}};
+    Record head{0, received ? RECORD_RECEIVED : RECORD_SENT, {}, length, time.wall, {}};
     if (peer && peer->sa_family == AF_INET)
         std::memcpy(&head.peer, peer, sizeof(sockaddr_in));
     else if (peer && peer->sa_family == AF_INET6)
@@ -60,9 +60,9 @@ void CaptureWriter::Block(bool received, const std::uint8_t* data, int length, c
     Push(head, data, PACKET_HEADROOM, static_cast<std::size_t>(length));
 }
 
-void CaptureWriter::Ended(bool byError, const TapTime& time)
+void CaptureWriter::Ended(const SessionEnd& end, const TapTime& time)
 {
-    Push(Record{0, RECORD_ENDED, byError, 0, time.wall, {}}, nullptr, 0, 0);
+    Push(Record{0, RECORD_ENDED, end, 0, time.wall, {}}, nullptr, 0, 0);
 }
 
 void CaptureWriter::Push(Record head, const void* body, std::size_t offset, std::size_t length)
@@ -181,7 +181,7 @@ int CaptureWriter::Write(ByteBuffer& batch)
                               reinterpret_cast<const sockaddr*>(&head.peer), head.time, m_file);
             break;
         case RECORD_ENDED:
-            m_pEncoder->Ended(head.byError, head.time, m_file);
+            m_pEncoder->Ended(head.end, head.time, m_file);
             break;
         }
         at += head.size;

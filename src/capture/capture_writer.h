@@ -41,7 +41,7 @@ public:
     void Opened(const SessionInfo& session, const TapTime& time);
     void Block(bool received, const std::uint8_t* data, int length, const sockaddr* peer,
                const TapTime& time);
-    void Ended(bool byError, const TapTime& time);
+    void Ended(const SessionEnd& end, const TapTime& time);
 
     // The queue is at its bound: received data must wait. `onRoom` follows.
     bool Full();
@@ -58,7 +58,7 @@ private:
     {
         std::uint32_t size; // of the whole record
         Kind kind;
-        bool byError;
+        SessionEnd end;
         std::int32_t length;
         std::chrono::system_clock::time_point time;
         sockaddr_in6 peer; // or a sockaddr_in

@@ -253,7 +253,7 @@ void CMessagesDlg::OnSessionOpened(const SessionInfo&, const TapTime&)
     UpdateButtons();
 }
 
-void CMessagesDlg::OnSessionEnded(bool, const TapTime&)
+void CMessagesDlg::OnSessionEnded(const SessionEnd&, const TapTime&)
 {
     // What was queued was dropped with the session; nothing resumes on the next.
     m_sender.StopAll();

@@ -43,7 +43,7 @@ public:
     void OnToSendPane();
 
     void OnSessionOpened(const SessionInfo& session, const TapTime& time) override;
-    void OnSessionEnded(bool byError, const TapTime& time) override;
+    void OnSessionEnded(const SessionEnd& end, const TapTime& time) override;
 
     MessageModel* m_model = nullptr;
     CListPanel* m_panel = nullptr;

@@ -292,7 +292,7 @@ void CKorvoDlg::OnButtonClose()
 {
     m_sock.Close();
     m_sockListen.Close();
-    EndTapSession(false);
+    EndTapSession(SessionEnd::ClosedBy(SessionSide::Local));
     // A new session reports its own accept failures afresh.
     m_nAcceptErrorShown = 0;
     m_nState = STATE_READY;
@@ -317,7 +317,7 @@ void CKorvoDlg::OnSocketConnect(CLumSock*, int error)
         UpdateControls();
         RunTelnetWindow();
         m_sock.Close();
-        EndTapSession(false);
+        EndTapSession(SessionEnd::ClosedBy(SessionSide::Local));
         m_bTelnetActive = false;
         m_nState = STATE_READY;
     }
@@ -365,7 +365,7 @@ void CKorvoDlg::OnSocketAccept(CLumSock*, int error)
 void CKorvoDlg::OnSocketClose(CLumSock*, int error)
 {
     // The socket closes itself once this returns.
-    EndTapSession(error != 0);
+    EndTapSession(error != 0 ? SessionEnd::Failed(error) : SessionEnd::ClosedBy(SessionSide::Remote));
     if (m_bTelnetActive) {
         m_dlgTelnet.m_editTerminal->OnConnectionClosed();
         return;
@@ -455,11 +455,11 @@ void CKorvoDlg::BeginTapSession(const SessionInfo& session)
     m_taps.Opened(session);
 }
 
-void CKorvoDlg::EndTapSession(bool byError)
+void CKorvoDlg::EndTapSession(const SessionEnd& end)
 {
     // Whatever was queued for the session that ended never goes out on the next.
     m_outgoing.Clear();
-    m_taps.Ended(byError);
+    m_taps.Ended(end);
 }
 
 void CKorvoDlg::SetStatusText(const QString& text)

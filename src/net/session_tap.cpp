@@ -1,7 +1,14 @@
 #include "net/session_tap.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+
+SessionEnd SessionEnd::Failed(int error)
+{
+    const bool remote = error == ECONNRESET || error == EPIPE || error == ECONNREFUSED;
+    return {remote ? SessionSide::Remote : SessionSide::Local, true, error};
+}
 
 TapTime TapTime::Now()
 {
@@ -42,21 +49,21 @@ template <class Call> void SessionTaps::Each(Call call)
 void SessionTaps::Opened(const SessionInfo& session)
 {
     if (m_bOpen)
-        Ended(false);
+        Ended(SessionEnd::ClosedBy(SessionSide::Local));
     m_bOpen = true;
     m_current = session;
     const TapTime now = TapTime::Now();
     Each([&](SessionTap& tap) { tap.OnSessionOpened(m_current, now); });
 }
 
-void SessionTaps::Received(const std::uint8_t* data, int length, const sockaddr* from)
+void SessionTaps::Received(const std::uint8_t* data, int length, const sockaddr* from, const sockaddr* to)
 {
     if (m_taps.empty() || length <= 0)
         return;
     if (!from)
         from = reinterpret_cast<const sockaddr*>(&m_current.remote);
     const TapTime now = TapTime::Now();
-    Each([&](SessionTap& tap) { tap.OnBytesReceived(data, length, from, now); });
+    Each([&](SessionTap& tap) { tap.OnBytesReceived(data, length, from, to, now); });
 }
 
 void SessionTaps::Sent(const std::uint8_t* data, int length, const sockaddr* to)
@@ -69,13 +76,13 @@ void SessionTaps::Sent(const std::uint8_t* data, int length, const sockaddr* to)
     Each([&](SessionTap& tap) { tap.OnBytesSent(data, length, to, now); });
 }
 
-void SessionTaps::Ended(bool byError)
+void SessionTaps::Ended(const SessionEnd& end)
 {
     if (!m_bOpen)
         return;
     m_bOpen = false;
     const TapTime now = TapTime::Now();
-    Each([&](SessionTap& tap) { tap.OnSessionEnded(byError, now); });
+    Each([&](SessionTap& tap) { tap.OnSessionEnded(end, now); });
 }
 
 bool SessionTaps::ReceiveHeld() const
@@ -87,10 +94,21 @@ bool SessionTaps::ReceiveHeld() const
     return false;
 }
 
-void SessionTaps::ReleaseReceive()
+bool SessionTaps::SendHeld() const
+{
+    for (const SessionTap* tap : m_taps) {
+        if (tap && tap->HoldsSend())
+            return true;
+    }
+    return false;
+}
+
+void SessionTaps::Release()
 {
     if (m_onReceiveReleased && !ReceiveHeld())
         m_onReceiveReleased();
+    if (m_onSendReleased && !SendHeld())
+        m_onSendReleased();
 }
 
 SessionInfo DescribeSession(int handle, SessionProtocol protocol, bool server, bool telnet,

@@ -41,6 +41,25 @@ struct SessionInfo
     sockaddr_storage remote{};
 };
 
+// Who ended a session: Korvo's side or the peer's.
+enum class SessionSide { Local, Remote };
+
+// How a session ended: closed by one side, or failed on one side.
+struct SessionEnd
+{
+    SessionSide side = SessionSide::Local;
+    bool byError = false;
+    // The errno value of a failure; 0 where none is known.
+    int error = 0;
+
+    static SessionEnd ClosedBy(SessionSide side) { return {side, false, 0}; }
+    // A failure, on the side its code names: a reset, a broken pipe or a
+    // refusal came from the peer; a timeout (keep-alive), an unreachable
+    // network or any other failure is Korvo's own side giving up.
+    static SessionEnd Failed(int error);
+    bool operator==(const SessionEnd&) const = default;
+};
+
 class SessionTap
 {
 public:
@@ -49,16 +68,22 @@ public:
     virtual void OnSessionOpened(const SessionInfo&, const TapTime&) {}
     // `peer`: the datagram's source or destination over UDP, the session's
     // remote over TCP. `length` is at least 1.
+    // `to` (received only): where the datagram was addressed, a group, a
+    // broadcast address or one of this machine's; null where not known and
+    // over TCP.
     virtual void OnBytesReceived(const std::uint8_t*, int /*length*/, const sockaddr* /*peer*/,
-                                 const TapTime&)
+                                 const sockaddr* /*to*/, const TapTime&)
     {
     }
     virtual void OnBytesSent(const std::uint8_t*, int /*length*/, const sockaddr* /*peer*/, const TapTime&) {}
-    // `byError`: reset, a failed send or receive; false for a close by either side.
-    virtual void OnSessionEnded(bool /*byError*/, const TapTime&) {}
+    virtual void OnSessionEnded(const SessionEnd&, const TapTime&) {}
     // True while the tap can take no more received data. The session then
-    // stops reading until the tap calls SessionTaps::ReleaseReceive.
+    // stops reading until the tap calls SessionTaps::Release.
     virtual bool HoldsReceive() const { return false; }
+    // True while the tap can take no more of the outgoing queue's bytes
+    // (saved messages, replies): they wait until SessionTaps::Release. The
+    // send pane's transfer keeps its pace regardless.
+    virtual bool HoldsSend() const { return false; }
 };
 
 // The subscribers, owned by the main window. Opened and Ended pair up: an
@@ -72,19 +97,23 @@ public:
     void Remove(SessionTap* tap);
 
     void Opened(const SessionInfo& session);
-    void Received(const std::uint8_t* data, int length, const sockaddr* from);
+    // `to`: a datagram's destination, where the socket told it.
+    void Received(const std::uint8_t* data, int length, const sockaddr* from, const sockaddr* to = nullptr);
     void Sent(const std::uint8_t* data, int length, const sockaddr* to);
-    void Ended(bool byError);
+    void Ended(const SessionEnd& end);
 
     bool IsOpen() const { return m_bOpen; }
     // The open session, for a tap that subscribes in the middle of it.
     const SessionInfo& Current() const { return m_current; }
 
     bool ReceiveHeld() const;
-    // A tap that held receiving can take data again.
-    void ReleaseReceive();
-    // Set by the owner: wakes the socket whose reading was held.
+    bool SendHeld() const;
+    // A tap that held receiving or sending can take data again.
+    void Release();
+    // Set by the owner: wakes the socket whose reading was held, and the
+    // sender of the outgoing queue.
     std::function<void()> m_onReceiveReleased;
+    std::function<void()> m_onSendReleased;
 
 private:
     template <class Call> void Each(Call call);

@@ -210,7 +210,7 @@ void CKorvoDlg::EndSessionBySendError(int error)
     m_sock.Close();
     // Ready means no socket is open: a listener left behind would hold the port.
     m_sockListen.Close();
-    EndTapSession(true);
+    EndTapSession(SessionEnd::Failed(error));
     ShowSystemError(error);
     UpdateControls();
 }

@@ -87,14 +87,14 @@ void CReplyEngine::OnSessionOpened(const SessionInfo& session, const TapTime&)
     m_pMatcher->Reset();
 }
 
-void CReplyEngine::OnSessionEnded(bool, const TapTime&)
+void CReplyEngine::OnSessionEnded(const SessionEnd&, const TapTime&)
 {
     m_bMatching = false;
     m_gapTimer.Stop();
 }
 
 void CReplyEngine::OnBytesReceived(const std::uint8_t* data, int length, const sockaddr* peer,
-                                   const TapTime& time)
+                                   const sockaddr*, const TapTime& time)
 {
     if (!m_bActive || !m_bMatching || length <= 0)
         return;

@@ -58,9 +58,9 @@ public:
     std::function<void(int row)> m_onTooLong;
 
     void OnSessionOpened(const SessionInfo& session, const TapTime&) override;
-    void OnBytesReceived(const std::uint8_t* data, int length, const sockaddr* peer,
+    void OnBytesReceived(const std::uint8_t* data, int length, const sockaddr* peer, const sockaddr* to,
                          const TapTime& time) override;
-    void OnSessionEnded(bool byError, const TapTime&) override;
+    void OnSessionEnded(const SessionEnd& end, const TapTime&) override;
 
 private:
     void Rebuild();

@@ -48,6 +48,7 @@ CKorvoDlg::CKorvoDlg(QWidget* parent)
     AddWindowActions();
     // Receiving that a capture held goes on when the capture has caught up.
     m_taps.m_onReceiveReleased = [this] { m_sock.ResumeReceive(); };
+    m_taps.m_onSendReleased = [this] { WakeSendTimer(); };
     m_outgoing.m_onQueued = [this] { WakeSendTimer(); };
 }
 

@@ -233,7 +233,7 @@ private:
     // The additions hear of the session's opening and end; the queue belongs
     // to one session.
     void BeginTapSession(const SessionInfo& session);
-    void EndTapSession(bool byError);
+    void EndTapSession(const SessionEnd& end);
     void AddWindowActions();
     void SetAccessibleNames();
     void ShowWindowMenu(const QPoint& globalPos);

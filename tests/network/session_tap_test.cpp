@@ -42,7 +42,8 @@ public:
                          (s.server ? " server" : "") + (s.telnet ? " telnet" : ""));
         session = s;
     }
-    void OnBytesReceived(const std::uint8_t* data, int length, const sockaddr* peer, const TapTime&) override
+    void OnBytesReceived(const std::uint8_t* data, int length, const sockaddr* peer, const sockaddr*,
+                         const TapTime&) override
     {
         received.append(reinterpret_cast<const char*>(data), static_cast<size_t>(length));
         lastPeerPort = PortOf(peer);
@@ -53,9 +54,10 @@ public:
         largestSent = std::max(largestSent, length);
         lastPeerPort = PortOf(peer);
     }
-    void OnSessionEnded(bool byError, const TapTime&) override
+    void OnSessionEnded(const SessionEnd& end, const TapTime&) override
     {
-        events.push_back(byError ? "end error" : "end");
+        const char* side = end.side == SessionSide::Local ? "local" : "remote";
+        events.push_back(std::string(end.byError ? "failed " : "closed ") + side);
     }
     bool HoldsReceive() const override { return hold; }
 
@@ -133,10 +135,11 @@ TEST_F(Taps, EachModeReportsItsSessionBothDirectionsAndItsEnd)
         EXPECT_EQ(SEND_CHUNK_SIZE, tap.largestSent);
         peer.reset();
         ASSERT_TRUE(WaitStatus(QStringLiteral("Ready")));
-        EXPECT_EQ((std::vector<std::string>{"open tcp", "end"}), tap.events);
+        EXPECT_EQ((std::vector<std::string>{"open tcp", "closed remote"}), tap.events);
     }
 
-    // TCP server: each accepted peer is a session; CLOSE ends the last.
+    // TCP server: each accepted peer is a session, the first reset by the
+    // peer; CLOSE ends the last.
     tap = RecordingTap();
     SetMode(MODE_TCP_SERVER);
     const unsigned short port = FreePort();
@@ -149,12 +152,16 @@ TEST_F(Taps, EachModeReportsItsSessionBothDirectionsAndItsEnd)
         ASSERT_TRUE(WaitUntil([&] { return tap.received.size() == 2u * (i + 1); }));
         EXPECT_EQ(LocalPort(peer.get()), tap.lastPeerPort);
         if (i == 0) {
+            const linger reset{1, 0};
+            ::setsockopt(peer.get(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
             peer.reset();
             ASSERT_TRUE(WaitUntil([&] { return dlg->m_nState == STATE_PEER_CLOSED; }));
         }
     }
     Click(IDC_BUTTON_CLOSE);
-    EXPECT_EQ((std::vector<std::string>{"open tcp server", "end", "open tcp server", "end"}), tap.events);
+    EXPECT_EQ(
+        (std::vector<std::string>{"open tcp server", "failed remote", "open tcp server", "closed local"}),
+        tap.events);
 
     // UDP: each datagram with its own peer.
     tap = RecordingTap();
@@ -172,8 +179,8 @@ TEST_F(Taps, EachModeReportsItsSessionBothDirectionsAndItsEnd)
     ASSERT_TRUE(WaitUntil([&] { return tap.received == "dgram"; }));
     EXPECT_EQ(LocalPort(other.get()), tap.lastPeerPort);
     Click(IDC_BUTTON_CLOSE);
-    EXPECT_EQ((std::vector<std::string>{"open udp", "end"}), tap.events);
-    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_EQ((std::vector<std::string>{"open udp", "closed local"}), tap.events);
+    EXPECT_TRUE(boxes.shown.empty()) << boxes.LastText().toStdString();
 }
 
 TEST_F(Taps, AHeldReceiveReadsNothingUntilReleasedAndLosesNothing)
@@ -186,7 +193,7 @@ TEST_F(Taps, AHeldReceiveReadsNothingUntilReleasedAndLosesNothing)
     DrainEvents(20);
     EXPECT_EQ(0, dlg->m_nRecvTotal);
     tap.hold = false;
-    dlg->m_taps.ReleaseReceive();
+    dlg->m_taps.Release();
     EXPECT_TRUE(WaitUntil([&] { return dlg->m_nRecvTotal == std::int64_t(bytes.size()); }, seconds(20)));
     writer.join();
     EXPECT_EQ(bytes.size(), tap.received.size());
