@@ -1,79 +1,27 @@
 #include "capture/capture.h"
 
-#include "capture/capture_writer.h"
 #include "platform/message_box.h"
 #include "platform/strings.h"
-#include "platform/system_error.h"
 #include "ui/korvo_dlg.h"
 
 #include <QAccessible>
 #include <QAction>
-#include <QFile>
 #include <QFileInfo>
 
-#include <cerrno>
-#include <fcntl.h>
-
-CCapture::CCapture(CKorvoDlg& dlg) : m_dlg(dlg) {}
-
-CCapture::~CCapture()
+CCapture::CCapture(CKorvoDlg& dlg) : m_dlg(dlg), m_recorder(dlg.m_taps)
 {
-    // Exit while capturing: what was recorded is written; the window is
-    // going, so nothing is shown.
-    if (m_pWriter) {
-        m_dlg.m_taps.Remove(this);
-        m_pWriter->Finish();
-    }
+    m_recorder.m_onStateChanged = [this] { ShowState(); };
+    m_recorder.m_onFailed = [this](const CaptureFailure& failure) { Report(failure); };
 }
 
 bool CCapture::Start(const QString& path, CaptureFormat format)
 {
-    if (m_pWriter)
-        return false;
-    m_strPath = path;
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        Report(208, errno);
-        return false;
-    }
-    // The writer's thread asks for the GUI thread through queued calls.
-    const auto onGuiThread = [this](auto call) {
-        return [this, call] { QMetaObject::invokeMethod(&m_context, call, Qt::QueuedConnection); };
-    };
-    m_pWriter = std::make_unique<CaptureWriter>(fd, format, onGuiThread([this] { m_dlg.m_taps.Release(); }),
-                                                onGuiThread([this] { OnWriterFailed(); }));
-    if (m_dlg.m_taps.IsOpen())
-        m_pWriter->Opened(m_dlg.m_taps.Current(), TapTime::Now());
-    m_dlg.m_taps.Add(this);
-    ShowState();
-    return true;
+    return m_recorder.Start(path, format);
 }
 
 void CCapture::Stop()
 {
-    if (!m_pWriter)
-        return;
-    if (const int error = Finish())
-        Report(209, error);
-}
-
-int CCapture::Finish()
-{
-    m_dlg.m_taps.Remove(this);
-    const int error = m_pWriter->Finish();
-    m_pWriter.reset();
-    ShowState();
-    // Reading that waited for the writer goes on.
-    m_dlg.m_taps.Release();
-    return error;
-}
-
-void CCapture::OnWriterFailed()
-{
-    // Stop may have come first and reported it.
-    if (m_pWriter && m_pWriter->Failed())
-        Report(209, Finish());
+    m_recorder.Stop();
 }
 
 void CCapture::ShowState()
@@ -82,41 +30,15 @@ void CCapture::ShowState()
     m_dlg.m_actCaptureStart->setEnabled(!running);
     m_dlg.m_actCaptureStop->setEnabled(running);
     // The title that message boxes use stays the program's.
-    m_dlg.setWindowTitle(running ? m_dlg.m_strTitle + LoadStr(207).arg(QFileInfo(m_strPath).fileName())
-                                 : m_dlg.m_strTitle);
+    m_dlg.setWindowTitle(running
+                             ? m_dlg.m_strTitle + LoadStr(207).arg(QFileInfo(m_recorder.Path()).fileName())
+                             : m_dlg.m_strTitle);
     // Screen readers learn of the new title only when told.
     QAccessibleEvent event(&m_dlg, QAccessible::NameChanged);
     QAccessible::updateAccessibility(&event);
 }
 
-void CCapture::Report(int stringId, int error)
+void CCapture::Report(const CaptureFailure& failure)
 {
-    ShowMessageBox(&m_dlg, LoadStr(stringId).arg(m_strPath, SystemErrorText(error)), m_dlg.m_strTitle,
-                   MB_OK | MB_ICONEXCLAMATION);
-}
-
-void CCapture::OnSessionOpened(const SessionInfo& session, const TapTime& time)
-{
-    m_pWriter->Opened(session, time);
-}
-
-void CCapture::OnBytesReceived(const std::uint8_t* data, int length, const sockaddr* peer, const sockaddr*,
-                               const TapTime& time)
-{
-    m_pWriter->Block(true, data, length, peer, time);
-}
-
-void CCapture::OnBytesSent(const std::uint8_t* data, int length, const sockaddr* peer, const TapTime& time)
-{
-    m_pWriter->Block(false, data, length, peer, time);
-}
-
-void CCapture::OnSessionEnded(const SessionEnd& end, const TapTime& time)
-{
-    m_pWriter->Ended(end, time);
-}
-
-bool CCapture::HoldsReceive() const
-{
-    return m_pWriter && m_pWriter->Full();
+    ShowMessageBox(&m_dlg, failure.text, m_dlg.m_strTitle, MB_OK | MB_ICONEXCLAMATION);
 }
