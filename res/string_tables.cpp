@@ -136,6 +136,9 @@ const StringEntry kEnglish[] = {
     {302, "Paused, because it fired more than 1,000 times within one second:\n%1\n\nA rule that fires this often is most likely answering a program that answers it in turn. Tick it again to let it reply."},
     {303, "\"starts with\", \"equals\" and \"ends with\" look at frames: a frame ends when no data came for this long."},
     {304, "The reply of \"%1\" is %2 bytes, more than one UDP datagram holds (%3), so the rule was paused. Tick it again after making the reply shorter."},
+    {330, "The capture to %1 stopped, but the file did not take what was left within %2 seconds: %3 bytes of the session were not written to it."},
+    {331, "The capture file %1 was deleted, so the capture stopped."},
+    {332, "The capture to %1 stopped: the file took nothing while %2 MiB of the session waited to be written."},
 };
 
 const StringEntry kKorean[] = {
@@ -271,6 +274,9 @@ const StringEntry kKorean[] = {
     {302, "1초 안에 1,000번 넘게 실행되어 일시 중지된 규칙:\n%1\n\n이렇게 자주 실행되는 규칙은 대개 자신에게 다시 응답하는 프로그램에 응답하고 있는 것입니다. 다시 응답하게 하려면 다시 체크하십시오."},
     {303, "\"다음으로 시작\", \"같음\", \"다음으로 끝남\"은 프레임 단위로 봅니다. 이 시간 동안 데이터가 오지 않으면 프레임이 끝납니다."},
     {304, "\"%1\"의 응답은 %2바이트로 UDP 데이터그램 하나에 담을 수 있는 크기(%3)보다 커서 규칙을 일시 중지했습니다. 응답을 줄인 뒤 다시 체크하십시오."},
+    {330, "%1에 대한 캡처를 중지했지만 파일이 %2초 안에 남은 데이터를 받지 않았습니다. 세션의 %3바이트가 파일에 기록되지 않았습니다."},
+    {331, "캡처 파일 %1이(가) 삭제되어 캡처를 중지했습니다."},
+    {332, "%1에 대한 캡처를 중지했습니다. 세션의 %2MiB가 기록을 기다리는 동안 파일이 아무것도 받지 않았습니다."},
 };
 
 const StringEntry kChinese[] = {
@@ -404,6 +410,9 @@ const StringEntry kChinese[] = {
     {302, "以下规则在一秒内触发超过 1,000 次，已暂停：\n%1\n\n触发如此频繁的规则，多半是在回复一个又反过来回复它的程序。重新勾选即可让它再次回复。"},
     {303, "“开头是”、“等于”和“结尾是”按帧匹配：数据静默这么长时间即视为一帧结束。"},
     {304, "“%1”的回复有 %2 字节，超过一个 UDP 数据报所能容纳的大小（%3），因此该规则已暂停。请缩短回复后重新勾选。"},
+    {330, "捕获到 %1 已停止，但文件未在 %2 秒内接收剩余的数据：会话中有 %3 字节未写入该文件。"},
+    {331, "捕获文件 %1 已被删除，因此捕获已停止。"},
+    {332, "捕获到 %1 已停止：会话中有 %2 MiB 数据等待写入时，文件始终未接收任何数据。"},
 };
 
 } // namespace

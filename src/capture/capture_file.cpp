@@ -1,5 +1,7 @@
 #include "capture/capture_file.h"
 
+#include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,10 +14,13 @@ namespace {
 // One large write rather than many small ones.
 constexpr std::size_t kFlushBytes = 1 << 20;
 constexpr std::size_t kFlushPieces = 4096;
+// How often a full FIFO is asked whether to give up.
+constexpr int kPollMs = 50;
 
 } // namespace
 
-CaptureFile::CaptureFile(int fd) : m_fd(fd)
+CaptureFile::CaptureFile(int fd, std::function<bool()> cancelled)
+    : m_fd(fd), m_cancelled(std::move(cancelled))
 {
     // A flush's worth and the largest block's lines beyond it.
     m_copies.Reserve(kFlushBytes + 256 * 1024);
@@ -98,6 +103,15 @@ int CaptureFile::Flush()
         if (n < 0) {
             if (errno == EINTR)
                 continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                if (m_cancelled && m_cancelled()) {
+                    Fail(ECANCELED);
+                    return m_nError;
+                }
+                pollfd ready{m_fd, POLLOUT, 0};
+                ::poll(&ready, 1, kPollMs);
+                continue;
+            }
             Fail(errno);
             return m_nError;
         }
@@ -137,6 +151,18 @@ void CaptureFile::Fail(int error)
     m_pieces.clear();
     m_copies.Clear();
     m_nGathered = 0;
+}
+
+void CaptureFile::Cancel()
+{
+    if (!m_nError)
+        Fail(ECANCELED);
+}
+
+bool CaptureFile::Deleted() const
+{
+    struct stat status;
+    return m_fd >= 0 && ::fstat(m_fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_nlink == 0;
 }
 
 int CaptureFile::Close()

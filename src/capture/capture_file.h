@@ -5,19 +5,23 @@
 // they lie, anything else is copied first. Records are marked as they end,
 // so that after a failed write the file can be cut back to its last whole
 // record: what stays on disk is always a valid file.
+//
+// A descriptor that is non-blocking (a FIFO) is waited for while it is full;
+// the wait ends with ECANCELED as soon as `cancelled` says so.
 #include "capture/byte_buffer.h"
 
 #include <sys/uio.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 class CaptureFile
 {
 public:
     // Takes the open descriptor.
-    explicit CaptureFile(int fd);
+    explicit CaptureFile(int fd, std::function<bool()> cancelled = {});
     ~CaptureFile();
     CaptureFile(const CaptureFile&) = delete;
     CaptureFile& operator=(const CaptureFile&) = delete;
@@ -37,8 +41,13 @@ public:
     // whole record that reached it and every later call does nothing.
     // Returns 0 or the errno value of the first failure.
     int Flush();
+    // Gives up: what was gathered is dropped and the file is cut back to the
+    // last whole record that reached it.
+    void Cancel();
     // Flushes and closes; the first failure, if any.
     int Close();
+    // A regular file that no name leads to any more.
+    bool Deleted() const;
 
 private:
     struct Piece
@@ -50,6 +59,7 @@ private:
     void Fail(int error);
 
     int m_fd;
+    std::function<bool()> m_cancelled;
     int m_nError = 0;
     const std::uint8_t* m_pStable = nullptr;
     std::size_t m_nStable = 0;

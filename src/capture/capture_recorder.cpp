@@ -6,9 +6,6 @@
 
 #include <QFile>
 
-#include <cerrno>
-#include <fcntl.h>
-
 CaptureRecorder::CaptureRecorder(SessionTaps& taps) : m_taps(taps) {}
 
 CaptureRecorder::~CaptureRecorder()
@@ -22,19 +19,17 @@ bool CaptureRecorder::Start(const QString& path, CaptureFormat format)
     if (m_pWriter)
         return false;
     m_strPath = path;
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        Report({CaptureFailure::CANNOT_OPEN, path, errno, 0, {}});
-        return false;
-    }
     m_pContext = std::make_unique<QObject>();
-    // The writer's thread asks for this thread through queued calls.
+    // The writer's thread asks for this thread through queued calls, which
+    // go with the context.
     QObject* context = m_pContext.get();
     const auto here = [context](auto call) {
         return [context, call] { QMetaObject::invokeMethod(context, call, Qt::QueuedConnection); };
     };
-    m_pWriter = std::make_unique<CaptureWriter>(fd, format, here([this] { m_taps.Release(); }),
+    // Opened on the writer's thread: a FIFO without a reader or a hung mount
+    // must not stop this one.
+    m_pWriter = std::make_unique<CaptureWriter>(QFile::encodeName(path).toStdString(), format,
+                                                here([this] { m_taps.Release(); }),
                                                 here([this] { OnWriterFailed(); }));
     if (m_taps.IsOpen())
         m_pWriter->Opened(m_taps.Current(), TapTime::Now());
@@ -51,19 +46,19 @@ bool CaptureRecorder::Stop(std::chrono::milliseconds wait)
     return Finish(wait, true);
 }
 
-bool CaptureRecorder::Finish(std::chrono::milliseconds, bool report)
+bool CaptureRecorder::Finish(std::chrono::milliseconds wait, bool report)
 {
     m_taps.Remove(this);
-    const int error = m_pWriter->Finish();
+    const CaptureWriter::Outcome outcome = m_pWriter->Finish(wait);
     m_pWriter.reset();
     m_pContext.reset();
     if (report && m_onStateChanged)
         m_onStateChanged();
     // Reading and sending that waited for the writer go on.
     m_taps.Release();
-    if (error && report)
-        Report({CaptureFailure::WRITE_FAILED, m_strPath, error, 0, {}});
-    return error == 0;
+    if (!outcome.ok && report)
+        Report({outcome.kind, m_strPath, outcome.error, outcome.unwritten, {}}, wait);
+    return outcome.ok;
 }
 
 void CaptureRecorder::OnWriterFailed()
@@ -73,9 +68,9 @@ void CaptureRecorder::OnWriterFailed()
         Finish(STOP_WAIT, true);
 }
 
-void CaptureRecorder::Report(CaptureFailure failure)
+void CaptureRecorder::Report(CaptureFailure failure, std::chrono::milliseconds waited)
 {
-    failure.text = CaptureFailureText(failure);
+    failure.text = CaptureFailureText(failure, waited);
     if (m_onFailed)
         m_onFailed(failure);
 }
@@ -86,15 +81,15 @@ void CaptureRecorder::OnSessionOpened(const SessionInfo& session, const TapTime&
 }
 
 void CaptureRecorder::OnBytesReceived(const std::uint8_t* data, int length, const sockaddr* peer,
-                                      const sockaddr*, const TapTime& time)
+                                      const sockaddr* to, const TapTime& time)
 {
-    m_pWriter->Block(true, data, length, peer, time);
+    m_pWriter->Block(true, data, length, peer, to, time);
 }
 
 void CaptureRecorder::OnBytesSent(const std::uint8_t* data, int length, const sockaddr* peer,
                                   const TapTime& time)
 {
-    m_pWriter->Block(false, data, length, peer, time);
+    m_pWriter->Block(false, data, length, peer, nullptr, time);
 }
 
 void CaptureRecorder::OnSessionEnded(const SessionEnd& end, const TapTime& time)
@@ -112,12 +107,19 @@ bool CaptureRecorder::HoldsSend() const
     return false;
 }
 
-QString CaptureFailureText(const CaptureFailure& failure)
+QString CaptureFailureText(const CaptureFailure& failure, std::chrono::milliseconds waited)
 {
     switch (failure.kind) {
     case CaptureFailure::CANNOT_OPEN:
         return LoadStr(208).arg(failure.path, SystemErrorText(failure.error));
-    default:
-        return LoadStr(209).arg(failure.path, SystemErrorText(failure.error));
+    case CaptureFailure::WRITE_FAILED:
+        break;
+    case CaptureFailure::FELL_BEHIND:
+        return LoadStr(332).arg(failure.path).arg(CaptureWriter::HARD_BOUND >> 20);
+    case CaptureFailure::DELETED:
+        return LoadStr(331).arg(failure.path);
+    case CaptureFailure::NOT_FINISHED:
+        return LoadStr(330).arg(failure.path).arg(waited.count() / 1000.0).arg(failure.unwritten);
     }
+    return LoadStr(209).arg(failure.path, SystemErrorText(failure.error));
 }

@@ -9,38 +9,17 @@
 // Everything here runs on the thread that owns the taps, which needs an
 // event loop: the writer's news reaches that thread as queued calls.
 #include "capture/capture_encoder.h"
+#include "capture/capture_failure.h"
 #include "net/session_tap.h"
 
 #include <QObject>
 #include <QString>
 
 #include <chrono>
-#include <cstdint>
 #include <functional>
 #include <memory>
 
 class CaptureWriter;
-
-// Why a capture ended before its Stop, or what its Stop could not write.
-struct CaptureFailure
-{
-    enum Kind {
-        CANNOT_OPEN,  // the file could not be opened: `error`
-        WRITE_FAILED, // a write or the close failed: `error`
-        FELL_BEHIND,  // the file took nothing while the session's data piled up
-        DELETED,      // the file was deleted while capturing
-        NOT_FINISHED, // Stop gave up waiting: `unwritten` bytes did not reach the file
-    };
-    Kind kind = WRITE_FAILED;
-    QString path;
-    // The errno value, where the system gave one.
-    int error = 0;
-    // Bytes of the session that were recorded but not written.
-    std::uint64_t unwritten = 0;
-    // The message for people, in the active language: the file, what
-    // happened and the system's text.
-    QString text;
-};
 
 class CaptureRecorder : public SessionTap
 {
@@ -89,7 +68,7 @@ private:
     // Ends the writer within `wait`; the failure, if any, is reported.
     bool Finish(std::chrono::milliseconds wait, bool report);
     void OnWriterFailed();
-    void Report(CaptureFailure failure);
+    void Report(CaptureFailure failure, std::chrono::milliseconds waited);
 
     SessionTaps& m_taps;
     QString m_strPath;
@@ -98,5 +77,7 @@ private:
     std::unique_ptr<CaptureWriter> m_pWriter;
 };
 
-// The text of a failure, from the string tables.
-QString CaptureFailureText(const CaptureFailure& failure);
+// The text of a failure, from the string tables; `waited`: how long Stop
+// waited for the file.
+QString CaptureFailureText(const CaptureFailure& failure,
+                           std::chrono::milliseconds waited = CaptureRecorder::STOP_WAIT);

@@ -267,8 +267,13 @@ void CKorvoDlg::OnButtonExit()
 
 void CKorvoDlg::ConfirmExit()
 {
-    if (ShowMessageBox(this, LoadStr(127), m_strTitle, MB_YESNO | MB_ICONEXCLAMATION) == IDYES)
-        EndDialog(0);
+    if (ShowMessageBox(this, LoadStr(127), m_strTitle, MB_YESNO | MB_ICONEXCLAMATION) != IDYES)
+        return;
+    // A capture gets its bounded time to write what is left, and says what
+    // it could not, while the window can still show it.
+    if (m_pCapture)
+        m_pCapture->Stop();
+    EndDialog(0);
 }
 
 void CKorvoDlg::OnSysCommand(unsigned nID)

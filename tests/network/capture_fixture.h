@@ -3,8 +3,10 @@
 // Captures through the real main dialog: Start and Stop from its window
 // menu, the file chosen through the file dialog's seam, and the file read
 // back with libpcap or with tshark.
+#include "network/net_helpers.h"
 #include "network/session_fixture.h"
 
+#include "panes/hex_edit.h"
 #include "support/file_dialogs.h"
 
 #include <QAction>
@@ -14,6 +16,7 @@
 #include <pcap/pcap.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace korvo::test {
@@ -71,9 +74,56 @@ inline QString Tshark(const QString& path, const QStringList& arguments)
     return QString::fromLocal8Bit(tshark.readAllStandardOutput());
 }
 
+// The payload of an IPv4 TCP packet.
+inline std::string TcpPayload(const std::string& packet)
+{
+    const std::size_t tcp = 20;
+    const std::size_t header = tcp + (static_cast<std::uint8_t>(packet[tcp + 12]) >> 4) * 4;
+    return packet.substr(header);
+}
+
+inline std::string Pattern(std::size_t n)
+{
+    std::string bytes(n, '\0');
+    for (std::size_t i = 0; i < n; ++i)
+        bytes[i] = static_cast<char>(i * 7 + i / 251);
+    return bytes;
+}
+
 class CaptureTest : public SessionTest
 {
 protected:
+    Fd ConnectClient(const Fd& listener)
+    {
+        SetMode(MODE_TCP_CLIENT);
+        SetFields(QStringLiteral("127.0.0.1"), LocalPort(listener.get()), 1470);
+        Click(IDC_BUTTON_CONNECT);
+        EXPECT_TRUE(WaitStatus(QStringLiteral("Connected")));
+        return Fd(::accept(listener.get(), nullptr, nullptr));
+    }
+    // The peer sends `bytes` from a thread of its own while the window reads.
+    void PeerSends(const Fd& peer, const std::string& bytes, std::int64_t totalAfter)
+    {
+        std::thread sender([&] { ::send(peer.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL); });
+        EXPECT_TRUE(WaitUntil([&] { return dlg->m_nRecvTotal == totalAfter; }, std::chrono::seconds(30)));
+        sender.join();
+    }
+    void SendPane(const std::string& bytes)
+    {
+        dlg->m_hexSend->SetData(static_cast<int>(bytes.size()), bytes.data());
+        Click(IDC_BUTTON_SEND);
+    }
+    // The window still serves a session: the pane goes out and arrives.
+    void ExpectWindowWorks(const Fd& peer)
+    {
+        SendPane("still here");
+        std::string got;
+        EXPECT_TRUE(WaitUntil([&] {
+            ReadSome(peer.get(), &got);
+            return got == "still here";
+        }));
+    }
+
     QString Path(const QString& name) const { return dir.filePath(name); }
     void StartCapture(const QString& path, int filterIndex = 1)
     {
