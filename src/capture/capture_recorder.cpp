@@ -104,7 +104,7 @@ bool CaptureRecorder::HoldsReceive() const
 
 bool CaptureRecorder::HoldsSend() const
 {
-    return false;
+    return m_pWriter && m_pWriter->Full();
 }
 
 QString CaptureFailureText(const CaptureFailure& failure, std::chrono::milliseconds waited)

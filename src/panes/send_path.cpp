@@ -89,7 +89,7 @@ bool CKorvoDlg::CanSendQueued(SendSchedule::Clock::time_point now) const
     // bytes never land inside one of the pane's chunks.
     const bool paneChunkOpen = CanSendChunk() && m_nSendCount < m_nPaneChunkEnd;
     return IsSendingState(m_nState) && !m_bTelnetActive && !m_bSendBlocked && !paneChunkOpen &&
-           m_outgoing.Next(now) != nullptr;
+           !m_taps.SendHeld() && m_outgoing.Next(now) != nullptr;
 }
 
 std::optional<SendSchedule::Clock::time_point> CKorvoDlg::NextSendTick(SendSchedule::Clock::time_point now) const
@@ -97,8 +97,9 @@ std::optional<SendSchedule::Clock::time_point> CKorvoDlg::NextSendTick(SendSched
     std::optional<SendSchedule::Clock::time_point> due;
     if (CanSendChunk())
         due = m_sendSchedule.Next(true, now);
+    // A capture that is behind holds the queue until it releases it.
     if (const auto queued = m_outgoing.NextDue();
-        queued && IsSendingState(m_nState) && !m_bTelnetActive && !m_bSendBlocked) {
+        queued && IsSendingState(m_nState) && !m_bTelnetActive && !m_bSendBlocked && !m_taps.SendHeld()) {
         const auto at = m_sendSchedule.Next(true, std::max(now, *queued));
         due = due ? std::min(*due, at) : at;
     }

@@ -182,6 +182,58 @@ TEST_F(Capture, ASlowDiskHoldsReceivingAndLosesNothing)
     EXPECT_TRUE(boxes.shown.empty());
 }
 
+// Saved messages and replies send up to a datagram per tick over UDP, far
+// more than a slow disk takes: the outgoing queue waits while the capture is
+// behind, rather than the capture failing, and every datagram that went is
+// in the file.
+TEST_F(Capture, TheOutgoingQueueWaitsForASlowDisk)
+{
+    const QString path = Path(QStringLiteral("udp.pcap"));
+    ASSERT_EQ(0, ::mkfifo(QFile::encodeName(path).constData(), 0600));
+    Fd disk(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK));
+    Fd peer(::socket(AF_INET, SOCK_DGRAM, 0));
+    socklen_t length;
+    const sockaddr_storage a = Loopback(AF_INET, 0, &length);
+    ASSERT_EQ(0, ::bind(peer.get(), reinterpret_cast<const sockaddr*>(&a), length));
+    SetMode(MODE_UDP);
+    SetFields(QStringLiteral("127.0.0.1"), LocalPort(peer.get()), FreePort(SOCK_DGRAM));
+    Click(IDC_BUTTON_CONNECT);
+    ASSERT_EQ(STATE_UDP_OPEN, dlg->m_nState);
+    StartCapture(path);
+
+    // More than the capture's hard bound of 32 MiB.
+    constexpr int kDatagrams = 600, kSize = 60000;
+    int sent = 0;
+    for (int i = 0; i < kDatagrams; ++i)
+        dlg->m_outgoing.Enqueue(
+            QByteArray(kSize, char('a' + i % 26)), OutgoingQueue::Clock::now(),
+            [&](OutgoingQueue::Outcome o, int) { sent += o == OutgoingQueue::Outcome::Sent; });
+    ASSERT_TRUE(WaitUntil([&] { return dlg->m_taps.SendHeld(); }, seconds(20)));
+    const int heldAt = sent;
+    DrainEvents(20);
+    EXPECT_EQ(heldAt, sent);
+    EXPECT_LT(heldAt, kDatagrams / 2);
+
+    std::string file;
+    std::thread reader([&] {
+        ::fcntl(disk.get(), F_SETFL, 0);
+        char buffer[1 << 16];
+        ssize_t n;
+        while ((n = ::read(disk.get(), buffer, sizeof buffer)) > 0)
+            file.append(buffer, static_cast<std::size_t>(n));
+    });
+    EXPECT_TRUE(WaitUntil([&] { return sent == kDatagrams; }, seconds(60)));
+    EXPECT_TRUE(Capturing());
+    StopCapture();
+    reader.join();
+    EXPECT_TRUE(boxes.shown.empty()) << boxes.LastText().toStdString();
+    const PcapContents pcap = ReadPcap(fmemopen(file.data(), file.size(), "rb"));
+    EXPECT_TRUE(pcap.whole);
+    ASSERT_EQ(std::size_t(kDatagrams), pcap.packets.size());
+    for (const std::string& packet : pcap.packets)
+        EXPECT_EQ(std::size_t(20 + 8 + kSize), packet.size());
+}
+
 // Deleted while capturing: told once, the capture stops, the session goes on.
 TEST_F(Capture, AFileDeletedWhileCapturingIsToldOnce)
 {
