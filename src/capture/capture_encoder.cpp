@@ -20,6 +20,7 @@
 namespace {
 
 constexpr std::size_t kRouteCacheSize = 64;
+constexpr int kSnapLength = 262144;
 
 sockaddr_storage SocketAddress(const IpEndpoint& e, socklen_t* length)
 {
@@ -94,7 +95,8 @@ public:
         if (!stream)
             return errno ? errno : ENOMEM;
         setvbuf(stream, nullptr, _IONBF, 0);
-        m_pPcap = pcap_open_dead_with_tstamp_precision(DLT_RAW, 65535, PCAP_TSTAMP_PRECISION_NANO);
+        // As tcpdump: room for the largest IPv6 packet, headers and all.
+        m_pPcap = pcap_open_dead_with_tstamp_precision(DLT_RAW, kSnapLength, PCAP_TSTAMP_PRECISION_NANO);
         m_pDumper = m_pPcap ? pcap_dump_fopen(m_pPcap, stream) : nullptr;
         if (!m_pDumper) {
             std::fclose(stream);
@@ -136,18 +138,12 @@ public:
         if (!other)
             return;
         const IpEndpoint local = UdpLocal(*other);
-        // A datagram over the limit never arrives; it would go in pieces.
-        for (int done = 0; done < length; done += PACKET_MAX_PAYLOAD) {
-            const int piece = std::min(length - done, static_cast<int>(PACKET_MAX_PAYLOAD));
-            std::uint8_t* payload = data;
-            if (piece != length) {
-                payload = m_pScratch.get() + PACKET_HEADROOM;
-                std::memcpy(payload, data + done, static_cast<std::size_t>(piece));
-            }
-            const std::uint8_t* packet = received ? PrependUdp(payload, piece, *other, local)
-                                                  : PrependUdp(payload, piece, local, *other);
-            Dump(packet, static_cast<int>(payload + piece - packet));
-        }
+        // A datagram is one packet: the system sends and receives none longer
+        // than its family's packet holds.
+        const int piece = std::min(length, MaxPayload(other->family, IPPROTO_UDP));
+        const std::uint8_t* packet =
+            received ? PrependUdp(data, piece, *other, local) : PrependUdp(data, piece, local, *other);
+        Dump(packet, static_cast<int>(data + piece - packet));
     }
 
     void Ended(const SessionEnd& end, Time time, CaptureFile&) override

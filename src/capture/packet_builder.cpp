@@ -159,6 +159,12 @@ IpEndpoint LoopbackEndpoint(int family, std::uint16_t port)
     return e;
 }
 
+int MaxPayload(int family, int protocol)
+{
+    const int transport = protocol == IPPROTO_TCP ? kTcpHeader : kUdpHeader;
+    return 65535 - transport - (family == AF_INET6 ? 0 : kIPv4Header);
+}
+
 std::uint16_t InternetChecksum(const std::uint8_t* data, std::size_t length)
 {
     return Fold(Sum(data, length, 0));
@@ -201,11 +207,12 @@ void TcpConversation::Data(bool fromLocal, std::uint8_t* payload, int length, st
 {
     Side& from = fromLocal ? m_local : m_remote;
     Side& to = fromLocal ? m_remote : m_local;
-    if (length <= PACKET_MAX_PAYLOAD) {
+    const int most = MaxPayload(from.endpoint.family, IPPROTO_TCP);
+    if (length <= most) {
         Segment(from, to, TCP_PSH | TCP_ACK, payload, length, false, sink);
     } else {
-        for (int done = 0; done < length; done += PACKET_MAX_PAYLOAD) {
-            const int piece = std::min(length - done, static_cast<int>(PACKET_MAX_PAYLOAD));
+        for (int done = 0; done < length; done += most) {
+            const int piece = std::min(length - done, most);
             std::memcpy(scratch + PACKET_HEADROOM, payload + done, static_cast<std::size_t>(piece));
             Segment(from, to, TCP_PSH | TCP_ACK, scratch + PACKET_HEADROOM, piece, false, sink);
         }

@@ -17,11 +17,16 @@ enum : int {
     // front of a payload: blocks are queued with it, so headers are written
     // in place.
     PACKET_HEADROOM = 72,
-    // The most payload one packet carries: a 65,535-byte IPv4 packet less its
-    // IP and TCP headers. Longer blocks go out as several packets.
-    PACKET_MAX_PAYLOAD = 65495,
+    // The most payload any packet carries: a UDP datagram over IPv6, whose
+    // 16-bit payload length leaves 65,527 bytes after the UDP header.
+    PACKET_MAX_PAYLOAD = 65527,
     PACKET_MAX = PACKET_HEADROOM + PACKET_MAX_PAYLOAD,
 };
+
+// The most payload one packet of `family` carries for `protocol`
+// (IPPROTO_TCP or IPPROTO_UDP): IPv4's 16-bit length counts its own header,
+// IPv6's does not. TCP 65,495 and 65,515, UDP 65,507 and 65,527.
+int MaxPayload(int family, int protocol);
 
 struct IpEndpoint
 {
@@ -55,7 +60,7 @@ enum : std::uint8_t {
 };
 
 // Writes the IP and UDP headers into the PACKET_HEADROOM bytes before
-// `payload` (length ≤ PACKET_MAX_PAYLOAD); returns where the packet starts.
+// `payload` (length ≤ MaxPayload of the family); returns where the packet starts.
 std::uint8_t* PrependUdp(std::uint8_t* payload, int length, const IpEndpoint& from, const IpEndpoint& to);
 
 // One TCP connection as seen from its two ends. Data from either side is
@@ -68,8 +73,9 @@ public:
     // `isn`: the first sequence number, any value.
     void Open(const IpEndpoint& local, const IpEndpoint& remote, bool localConnected, std::uint32_t isn,
               const PacketSink& sink);
-    // `payload` has PACKET_HEADROOM writable bytes before it; over
-    // PACKET_MAX_PAYLOAD it goes out in pieces through `scratch` (PACKET_MAX bytes).
+    // `payload` has PACKET_HEADROOM writable bytes before it; over what one
+    // segment of the family holds it goes out in pieces through `scratch`
+    // (PACKET_MAX bytes).
     void Data(bool fromLocal, std::uint8_t* payload, int length, std::uint8_t* scratch,
               const PacketSink& sink);
     // FIN from each side and the last ACK; by error a RST from the remote.

@@ -3,6 +3,7 @@
 #include "capture/capture_encoder.h"
 #include "capture/packet_builder.h"
 #include "capture/transcript_format.h"
+#include "support/addresses.h"
 
 #include <gtest/gtest.h>
 
@@ -18,28 +19,8 @@
 namespace {
 
 using namespace std::chrono;
-
-sockaddr_storage Address(const char* ip, unsigned short port)
-{
-    sockaddr_storage a{};
-    if (std::strchr(ip, ':')) {
-        auto* in6 = reinterpret_cast<sockaddr_in6*>(&a);
-        in6->sin6_family = AF_INET6;
-        inet_pton(AF_INET6, ip, &in6->sin6_addr);
-        in6->sin6_port = htons(port);
-    } else {
-        auto* in = reinterpret_cast<sockaddr_in*>(&a);
-        in->sin_family = AF_INET;
-        inet_pton(AF_INET, ip, &in->sin_addr);
-        in->sin_port = htons(port);
-    }
-    return a;
-}
-
-const sockaddr* Sa(const sockaddr_storage& a)
-{
-    return reinterpret_cast<const sockaddr*>(&a);
-}
+using korvo::test::Address;
+using korvo::test::Sa;
 
 unsigned Get16(const std::uint8_t* p)
 {
@@ -149,8 +130,8 @@ TEST(CapturePackets, TcpNumbersFollowTheBytesOfEachDirection)
                 {client, TCP_ACK, cIsn + 1, sIsn + 1, 0},
                 {40000, TCP_PSH | TCP_ACK, isn + 1, r + 1, 5},
                 {5000, TCP_PSH | TCP_ACK, r + 1, isn + 6, 3},
-                {5000, TCP_PSH | TCP_ACK, r + 4, isn + 6, PACKET_MAX_PAYLOAD},
-                {5000, TCP_PSH | TCP_ACK, r + 4 + PACKET_MAX_PAYLOAD, isn + 6, 70000 - PACKET_MAX_PAYLOAD},
+                {5000, TCP_PSH | TCP_ACK, r + 4, isn + 6, 65495},
+                {5000, TCP_PSH | TCP_ACK, r + 4 + 65495, isn + 6, 70000 - 65495},
             };
             const std::uint32_t end = r + 70004;
             if (byError) {
