@@ -150,7 +150,7 @@ public:
     {
         m_time = time;
         if (m_bOpen && !m_bUdp)
-            m_tcp.End(end.byError, Sink());
+            m_tcp.End(end, Sink());
         m_bOpen = false;
     }
 
@@ -230,7 +230,7 @@ public:
     }
     void Ended(const SessionEnd& end, Time time, CaptureFile& file) override
     {
-        Line(m_format.Ended(end.byError, time), file);
+        Line(m_format.Ended(end, time), file);
     }
 
 private:

@@ -221,15 +221,17 @@ void TcpConversation::Data(bool fromLocal, std::uint8_t* payload, int length, st
         Control(to, from, TCP_ACK, sink);
 }
 
-void TcpConversation::End(bool byError, const PacketSink& sink)
+void TcpConversation::End(const SessionEnd& end, const PacketSink& sink)
 {
-    if (byError) {
-        Control(m_remote, m_local, TCP_RST | TCP_ACK, sink);
+    Side& first = end.side == SessionSide::Local ? m_local : m_remote;
+    Side& other = end.side == SessionSide::Local ? m_remote : m_local;
+    if (end.byError) {
+        Control(first, other, TCP_RST | TCP_ACK, sink);
         return;
     }
-    Control(m_local, m_remote, TCP_FIN | TCP_ACK, sink);
-    Control(m_remote, m_local, TCP_FIN | TCP_ACK, sink);
-    Control(m_local, m_remote, TCP_ACK, sink);
+    Control(first, other, TCP_FIN | TCP_ACK, sink);
+    Control(other, first, TCP_FIN | TCP_ACK, sink);
+    Control(first, other, TCP_ACK, sink);
 }
 
 void TcpConversation::Control(Side& from, Side& to, std::uint8_t flags, const PacketSink& sink)

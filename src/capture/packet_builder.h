@@ -6,6 +6,8 @@
 // sessions get a synthetic handshake, sequence and acknowledgement numbers
 // that follow the bytes of each direction, and a FIN or RST at the end. No
 // widgets, no files: the capture writer hands the packets to libpcap.
+#include "net/session_tap.h"
+
 #include <sys/socket.h>
 
 #include <cstdint>
@@ -78,8 +80,9 @@ public:
     // (PACKET_MAX bytes).
     void Data(bool fromLocal, std::uint8_t* payload, int length, std::uint8_t* scratch,
               const PacketSink& sink);
-    // FIN from each side and the last ACK; by error a RST from the remote.
-    void End(bool byError, const PacketSink& sink);
+    // The side that closed sends the first FIN, the other answers with its
+    // own, and the first acknowledges it; the side that failed sends a RST.
+    void End(const SessionEnd& end, const PacketSink& sink);
 
     // Unacknowledged bytes of one direction that bring on a pure ACK.
     static constexpr std::uint32_t ACK_EVERY = 1u << 20;

@@ -86,12 +86,27 @@ std::string TranscriptFormat::Opened(const SessionInfo& session, std::chrono::sy
     return line;
 }
 
-std::string TranscriptFormat::Ended(bool byError, std::chrono::system_clock::time_point time)
+std::string TranscriptFormat::Ended(const SessionEnd& end, std::chrono::system_clock::time_point time)
 {
     char when[32];
     std::string line = "= ";
     line.append(when, static_cast<std::size_t>(Time(when, time)));
-    line += byError ? " ended by error\n" : " ended\n";
+    const char* side = end.side == SessionSide::Local ? "the local side" : "the remote side";
+    if (!end.byError) {
+        line += " ended, closed by ";
+        line += side;
+    } else {
+        line += " ended by error on ";
+        line += side;
+        // The error's name rather than its text, which follows the language.
+        if (end.error != 0) {
+            const char* name = strerrorname_np(end.error);
+            line += " (";
+            line += name ? std::string(name) : std::to_string(end.error);
+            line += ')';
+        }
+    }
+    line += '\n';
     return line;
 }
 

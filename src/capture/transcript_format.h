@@ -9,11 +9,12 @@
 //   00000000| 68 65 6c 6c 6f                                   |hello
 //   < 2025-03-04 10:11:12.400950 127.0.0.1 : 5000, 2 bytes
 //   00000000| 6f 6b                                            |ok
-//   = 2025-03-04 10:11:13.000000 ended
+//   = 2025-03-04 10:11:13.000000 ended, closed by the remote side
 //
 // `<` received, `>` sent, `=` the session; times are local, to the
-// microsecond. The file is the same in every language, so that it reads the
-// same to grep. No widgets, no files.
+// microsecond. A session ends "closed by the local side" (Korvo) or "the
+// remote side", or "by error on" one of them, with the error's name. The file is the same in every language,
+// so that it reads the same to grep. No widgets, no files.
 #include "net/session_tap.h"
 
 #include <chrono>
@@ -30,7 +31,7 @@ public:
     std::size_t Block(char* out, bool received, std::chrono::system_clock::time_point time,
                       const sockaddr* peer, const std::uint8_t* data, int length);
     std::string Opened(const SessionInfo& session, std::chrono::system_clock::time_point time);
-    std::string Ended(bool byError, std::chrono::system_clock::time_point time);
+    std::string Ended(const SessionEnd& end, std::chrono::system_clock::time_point time);
 
 private:
     // "YYYY-MM-DD HH:MM:SS.uuuuuu"; returns the count written.

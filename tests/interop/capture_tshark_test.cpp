@@ -123,6 +123,7 @@ TEST_F(CaptureTshark, TcpStreamsAreExactlyWhatWentEachWay)
                       seconds(30)));
         peerThread.join();
         ASSERT_EQ(fromKorvo.size(), atPeer.size());
+        const unsigned short peerPort = LocalPort(peer.get());
         peer.reset();
         ASSERT_TRUE(
             WaitUntil([&] { return dlg->m_nState == STATE_READY || dlg->m_nState == STATE_PEER_CLOSED; }));
@@ -134,6 +135,11 @@ TEST_F(CaptureTshark, TcpStreamsAreExactlyWhatWentEachWay)
         const std::string& received = c.server ? first : second;
         EXPECT_TRUE(sent == fromKorvo) << sent.size();
         EXPECT_TRUE(received == fromPeer) << received.size();
+        // The peer closed: its FIN comes first.
+        const QString fins =
+            Tshark(path, {QStringLiteral("-Y"), QStringLiteral("tcp.flags.fin==1"), QStringLiteral("-T"),
+                          QStringLiteral("fields"), QStringLiteral("-e"), QStringLiteral("tcp.srcport")});
+        EXPECT_EQ(QString::number(peerPort), fins.section(QLatin1Char('\n'), 0, 0));
         ExpectCleanRead(path);
     }
     EXPECT_TRUE(boxes.shown.empty());

@@ -96,12 +96,12 @@ TEST_F(Capture, ATranscriptRecordsBothDirectionsAcrossSessions)
                            "< T 127.0.0.1 : %1, 17 bytes\n"
                            "00000000| 30 31 32 33 34 35 36 37  38 39 41 42 43 44 45 46 |0123456789ABCDEF\n"
                            "00000010| 21                                               |!               \n"
-                           "= T ended\n")
+                           "= T ended, closed by the remote side\n")
                 .arg(port) +
             opened.arg(second).arg(port) +
             QStringLiteral("< T 127.0.0.1 : %1, 1 bytes\n"
                            "00000000| 32                                               |2               \n"
-                           "= T ended\n")
+                           "= T ended, closed by the local side\n")
                 .arg(port),
         text);
     EXPECT_TRUE(boxes.shown.empty());

@@ -10,6 +10,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -105,9 +106,13 @@ TEST(CapturePackets, TcpNumbersFollowTheBytesOfEachDirection)
         std::uint32_t seq, ack;
         int length;
     };
-    for (const bool byError : {false, true}) {
+    const SessionEnd ends[] = {SessionEnd::ClosedBy(SessionSide::Local),
+                               SessionEnd::ClosedBy(SessionSide::Remote), SessionEnd::Failed(ETIMEDOUT),
+                               SessionEnd::Failed(ECONNRESET)};
+    for (const SessionEnd& end : ends) {
         for (const bool connected : {true, false}) {
-            SCOPED_TRACE(testing::Message() << "byError " << byError << " connected " << connected);
+            SCOPED_TRACE(testing::Message() << "local " << (end.side == SessionSide::Local) << " byError "
+                                            << end.byError << " connected " << connected);
             std::vector<Segment> got;
             const PacketSink sink = [&](const std::uint8_t* p, int n) { got.push_back(Parse(p, n)); };
             std::vector<std::uint8_t> block(PACKET_HEADROOM + 70000, 'x');
@@ -119,7 +124,7 @@ TEST(CapturePackets, TcpNumbersFollowTheBytesOfEachDirection)
             tcp.Data(false, block.data() + PACKET_HEADROOM, 3, scratch.data(), sink);
             // Longer than a packet holds: two segments.
             tcp.Data(false, block.data() + PACKET_HEADROOM, 70000, scratch.data(), sink);
-            tcp.End(byError, sink);
+            tcp.End(end, sink);
 
             const unsigned client = connected ? 40000 : 5000, server = connected ? 5000 : 40000;
             const std::uint32_t r = isn ^ 0x5A5A0000u;
@@ -133,13 +138,21 @@ TEST(CapturePackets, TcpNumbersFollowTheBytesOfEachDirection)
                 {5000, TCP_PSH | TCP_ACK, r + 4, isn + 6, 65495},
                 {5000, TCP_PSH | TCP_ACK, r + 4 + 65495, isn + 6, 70000 - 65495},
             };
-            const std::uint32_t end = r + 70004;
-            if (byError) {
-                want.push_back({5000, TCP_RST | TCP_ACK, end, isn + 6, 0});
+            // The side that closed or failed sends first.
+            const std::uint32_t last = r + 70004;
+            const bool local = end.side == SessionSide::Local;
+            if (end.byError && local) {
+                want.push_back({40000, TCP_RST | TCP_ACK, isn + 6, last, 0});
+            } else if (end.byError) {
+                want.push_back({5000, TCP_RST | TCP_ACK, last, isn + 6, 0});
+            } else if (local) {
+                want.push_back({40000, TCP_FIN | TCP_ACK, isn + 6, last, 0});
+                want.push_back({5000, TCP_FIN | TCP_ACK, last, isn + 7, 0});
+                want.push_back({40000, TCP_ACK, isn + 7, last + 1, 0});
             } else {
-                want.push_back({40000, TCP_FIN | TCP_ACK, isn + 6, end, 0});
-                want.push_back({5000, TCP_FIN | TCP_ACK, end, isn + 7, 0});
-                want.push_back({40000, TCP_ACK, isn + 7, end + 1, 0});
+                want.push_back({5000, TCP_FIN | TCP_ACK, last, isn + 6, 0});
+                want.push_back({40000, TCP_FIN | TCP_ACK, isn + 6, last + 1, 0});
+                want.push_back({5000, TCP_ACK, last + 1, isn + 7, 0});
             }
             ASSERT_EQ(want.size(), got.size());
             for (std::size_t i = 0; i < want.size(); ++i) {
@@ -217,10 +230,14 @@ TEST(CaptureTranscript, AKnownExchange)
     };
     block(false, "hello", tcp.remote, 0, 400001);
     block(true, "0123456789abcdef\r\nOK\x01", tcp.remote, 1, 7);
-    text += format.Ended(true, at(2, 0));
+    text += format.Ended(SessionEnd::Failed(ECONNRESET), at(2, 0));
     text += format.Opened(udp, at(3, 999999));
     block(true, "?", Address("::1", 9), 4, 0);
-    text += format.Ended(false, at(5, 0));
+    text += format.Ended(SessionEnd::ClosedBy(SessionSide::Local), at(5, 0));
+    text += format.Opened(tcp, at(6, 0));
+    text += format.Ended(SessionEnd::ClosedBy(SessionSide::Remote), at(7, 0));
+    text += format.Opened(tcp, at(8, 0));
+    text += format.Ended(SessionEnd::Failed(ETIMEDOUT), at(9, 0));
 
     EXPECT_EQ(
         "= 2025-03-04 10:11:12.345678 TCP client opened, local 127.0.0.1 : 40312, remote 127.0.0.1 : 5000\n"
@@ -229,11 +246,15 @@ TEST(CaptureTranscript, AKnownExchange)
         "< 2025-03-04 10:11:13.000007 127.0.0.1 : 5000, 21 bytes\n"
         "00000000| 30 31 32 33 34 35 36 37  38 39 61 62 63 64 65 66 |0123456789abcdef\n"
         "00000010| 0d 0a 4f 4b 01                                   |..OK.           \n"
-        "= 2025-03-04 10:11:14.000000 ended by error\n"
+        "= 2025-03-04 10:11:14.000000 ended by error on the remote side (ECONNRESET)\n"
         "= 2025-03-04 10:11:15.999999 UDP opened, local 0.0.0.0 : 1470\n"
         "< 2025-03-04 10:11:16.000000 [::1%0]:9, 1 bytes\n"
         "00000000| 3f                                               |?               \n"
-        "= 2025-03-04 10:11:17.000000 ended\n",
+        "= 2025-03-04 10:11:17.000000 ended, closed by the local side\n"
+        "= 2025-03-04 10:11:18.000000 TCP client opened, local 127.0.0.1 : 40312, remote 127.0.0.1 : 5000\n"
+        "= 2025-03-04 10:11:19.000000 ended, closed by the remote side\n"
+        "= 2025-03-04 10:11:20.000000 TCP client opened, local 127.0.0.1 : 40312, remote 127.0.0.1 : 5000\n"
+        "= 2025-03-04 10:11:21.000000 ended by error on the local side (ETIMEDOUT)\n",
         text);
 }
 
