@@ -55,8 +55,9 @@ CKorvoDlg::CKorvoDlg(QWidget* parent)
 CKorvoDlg::~CKorvoDlg()
 {
     // The additions go first: they are subscribed to the session and hold
-    // items in its queue.
-    m_outgoing.Clear();
+    // items in its queue. A session still open ends here, for a capture to
+    // record.
+    EndTapSession(SessionEnd::ClosedBy(SessionSide::Local));
     m_pRepliesDlg.reset();
     m_pMessagesDlg.reset();
     m_pCapture.reset();
@@ -269,8 +270,12 @@ void CKorvoDlg::ConfirmExit()
 {
     if (ShowMessageBox(this, LoadStr(127), m_strTitle, MB_YESNO | MB_ICONEXCLAMATION) != IDYES)
         return;
-    // A capture gets its bounded time to write what is left, and says what
-    // it could not, while the window can still show it.
+    // The session ends here, so that a capture records its end; the capture
+    // gets its bounded time to write what is left, and says what it could
+    // not, while the window can still show it.
+    m_sock.Close();
+    m_sockListen.Close();
+    EndTapSession(SessionEnd::ClosedBy(SessionSide::Local));
     if (m_pCapture)
         m_pCapture->Stop();
     EndDialog(0);

@@ -2,6 +2,7 @@
 // and the title, the transcript of a known exchange across sessions, a disk
 // that cannot keep up, Exit while capturing, and files that cannot be opened
 // or written. Each failure leaves a valid file and a window that works.
+#include "capture/packet_builder.h"
 #include "network/capture_fixture.h"
 #include "network/net_helpers.h"
 #include "network/netns.h"
@@ -107,21 +108,43 @@ TEST_F(Capture, ATranscriptRecordsBothDirectionsAcrossSessions)
     EXPECT_TRUE(boxes.shown.empty());
 }
 
-TEST_F(Capture, ExitWhileCapturingWritesEverythingReceived)
+// Exit during a session, by the Exit button or with the window simply
+// destroyed: everything received is in the file, and so is the session's
+// end, Korvo's FIN first.
+TEST_F(Capture, ExitWhileCapturingWritesEverythingReceivedAndTheEnd)
 {
-    Fd listener = Listener();
-    StartCapture(Path(QStringLiteral("exit.pcap")));
-    Fd peer = ConnectClient(listener);
-    const std::string bytes = Pattern(3 << 20);
-    PeerSends(peer, bytes, std::int64_t(bytes.size()));
-    dlg.reset();
+    for (const bool button : {true, false}) {
+        SCOPED_TRACE(button);
+        if (!dlg) {
+            dlg = std::make_unique<CKorvoDlg>();
+            ASSERT_TRUE(dlg->Create());
+        }
+        const QString path = Path(QStringLiteral("exit%1.pcap").arg(button));
+        Fd listener = Listener();
+        StartCapture(path);
+        Fd peer = ConnectClient(listener);
+        const unsigned short local = LocalPort(dlg->m_sock.m_hSocket);
+        const std::string bytes = Pattern(3 << 20);
+        PeerSends(peer, bytes, std::int64_t(bytes.size()));
+        if (button) {
+            boxes.answers = {IDYES};
+            Click(IDC_BUTTON_EXIT);
+            EXPECT_EQ(1u, boxes.shown.size());
+        }
+        dlg.reset();
 
-    const PcapContents pcap = ReadPcap(Path(QStringLiteral("exit.pcap")));
-    EXPECT_TRUE(pcap.whole);
-    std::string received;
-    for (const std::string& packet : pcap.packets)
-        received += TcpPayload(packet);
-    EXPECT_TRUE(received == bytes) << received.size();
+        const PcapContents pcap = ReadPcap(path);
+        EXPECT_TRUE(pcap.whole);
+        std::string received;
+        for (const std::string& packet : pcap.packets)
+            received += TcpPayload(packet);
+        EXPECT_TRUE(received == bytes) << received.size();
+        ASSERT_GE(pcap.packets.size(), 3u);
+        const std::string& fin = pcap.packets[pcap.packets.size() - 3];
+        EXPECT_EQ(TCP_FIN | TCP_ACK, std::uint8_t(fin[20 + 13]));
+        EXPECT_EQ(local, (std::uint8_t(fin[20]) << 8) | std::uint8_t(fin[21]));
+        boxes.shown.clear();
+    }
 }
 
 // A disk that takes nothing, then a little at a time: a FIFO read in steps.
