@@ -30,6 +30,8 @@ sockaddr_storage SocketAddress(const IpEndpoint& e, socklen_t* length)
         in6->sin6_family = AF_INET6;
         std::memcpy(&in6->sin6_addr, e.address, 16);
         in6->sin6_port = htons(e.port);
+        // A link-local peer is reached through its own interface only.
+        in6->sin6_scope_id = e.scope;
         *length = sizeof *in6;
     } else {
         auto* in = reinterpret_cast<sockaddr_in*>(&a);
@@ -124,8 +126,8 @@ public:
                    !session.server, isn, Sink());
     }
 
-    void Block(bool received, std::uint8_t* data, int length, const sockaddr* peer, Time time,
-               CaptureFile&) override
+    void Block(bool received, std::uint8_t* data, int length, const sockaddr* peer, const sockaddr* to,
+               Time time, CaptureFile&) override
     {
         if (!m_bOpen)
             return;
@@ -137,7 +139,12 @@ public:
         const auto other = EndpointOf(peer);
         if (!other)
             return;
-        const IpEndpoint local = UdpLocal(*other);
+        // Received: where the datagram was sent, a group or a broadcast
+        // address as well as one of this machine's, where the socket said.
+        const auto destination = received ? EndpointOf(to) : std::nullopt;
+        const IpEndpoint local = destination && destination->family == other->family
+                                     ? WithPort(*destination, m_udpLocal.port)
+                                     : UdpLocal(*other);
         // A datagram is one packet: the system sends and receives none longer
         // than its family's packet holds.
         const int piece = std::min(length, MaxPayload(other->family, IPPROTO_UDP));
@@ -187,7 +194,8 @@ private:
             return m_udpLocal;
         // Bound to all addresses: the one the system sends from to this peer.
         for (const auto& [to, from] : m_routes) {
-            if (to.family == peer.family && std::memcmp(to.address, peer.address, 16) == 0)
+            if (to.family == peer.family && to.scope == peer.scope &&
+                std::memcmp(to.address, peer.address, 16) == 0)
                 return WithPort(from, m_udpLocal.port);
         }
         if (m_routes.size() >= kRouteCacheSize)
@@ -221,8 +229,8 @@ public:
     {
         Line(m_format.Opened(session, time), file);
     }
-    void Block(bool received, std::uint8_t* data, int length, const sockaddr* peer, Time time,
-               CaptureFile& file) override
+    void Block(bool received, std::uint8_t* data, int length, const sockaddr* peer, const sockaddr*,
+               Time time, CaptureFile& file) override
     {
         char* out = file.Reserve(TranscriptFormat::BlockRoom(length));
         file.Commit(m_format.Block(out, received, time, peer, data, length));

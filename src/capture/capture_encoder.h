@@ -26,9 +26,10 @@ public:
     // The file's own header, if it has one; 0 or an errno value.
     virtual int Begin(CaptureFile&) { return 0; }
     virtual void Opened(const SessionInfo& session, Time time, CaptureFile& file) = 0;
-    // `data` has PACKET_HEADROOM writable bytes before it.
-    virtual void Block(bool received, std::uint8_t* data, int length, const sockaddr* peer, Time time,
-                       CaptureFile& file) = 0;
+    // `data` has PACKET_HEADROOM writable bytes before it. `to`: where a
+    // received datagram was addressed, or null.
+    virtual void Block(bool received, std::uint8_t* data, int length, const sockaddr* peer,
+                       const sockaddr* to, Time time, CaptureFile& file) = 0;
     virtual void Ended(const SessionEnd& end, Time time, CaptureFile& file) = 0;
 };
 

@@ -395,7 +395,7 @@ int CaptureWriter::Write(State& s, ByteBuffer& batch, CaptureEncoder& encoder, C
         case RECORD_RECEIVED:
         case RECORD_SENT:
             encoder.Block(head.kind == RECORD_RECEIVED, body + PACKET_HEADROOM, head.length,
-                          AddressOrNull(head.peer), head.time, file);
+                          AddressOrNull(head.peer), AddressOrNull(head.to), head.time, file);
             payload += static_cast<std::uint64_t>(head.length);
             break;
         case RECORD_ENDED:

@@ -139,6 +139,7 @@ std::optional<IpEndpoint> EndpointOf(const sockaddr* address)
         } else {
             e.family = AF_INET6;
             std::memcpy(e.address, in6.sin6_addr.s6_addr, 16);
+            e.scope = in6.sin6_scope_id;
         }
         return e;
     }

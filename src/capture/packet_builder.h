@@ -35,6 +35,8 @@ struct IpEndpoint
     int family = AF_INET; // AF_INET or AF_INET6
     std::uint8_t address[16] = {};
     std::uint16_t port = 0;
+    // IPv6: the interface of a link-local address, 0 for none.
+    std::uint32_t scope = 0;
 
     bool IsUnspecified() const;
     bool operator==(const IpEndpoint&) const = default;

@@ -85,8 +85,12 @@ void CKorvoDlg::OnButtonConnect()
         return;
     m_nState = *next;
     m_comboMode->setEnabled(false);
-    if (m_nState == STATE_UDP_OPEN)
+    if (m_nState == STATE_UDP_OPEN) {
+        // Each datagram's destination, for the taps: a group or a broadcast
+        // address as well as one of this machine's.
+        m_sock.ReportDestinations();
         BeginTapSession(DescribeSession(m_sock.m_hSocket, SessionProtocol::Udp, false, false));
+    }
     UpdateControls();
 }
 

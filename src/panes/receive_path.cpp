@@ -72,13 +72,14 @@ void CKorvoDlg::OnSocketReceive(CLumSock* socket, int nErrorCode)
     std::uint8_t block[kBlockSize];
     int n;
     sockaddr_storage from{};
+    sockaddr_storage to{};
     const bool udp = mode == MODE_UDP;
     if (udp) {
         socklen_t fromLength = sizeof from;
         // MSG_TRUNC makes a datagram longer than the block show its real length
         // instead of arriving cut short.
-        n = socket->ReceiveFrom(block, kBlockSize, reinterpret_cast<sockaddr*>(&from), &fromLength,
-                                MSG_TRUNC);
+        n = socket->ReceiveDatagram(block, kBlockSize, reinterpret_cast<sockaddr*>(&from), &fromLength, &to,
+                                    MSG_TRUNC);
         if (n > kBlockSize) {
             errno = EMSGSIZE;
             n = -1;
@@ -95,7 +96,8 @@ void CKorvoDlg::OnSocketReceive(CLumSock* socket, int nErrorCode)
         }
         n = 0;
     }
-    m_taps.Received(block, n, udp ? reinterpret_cast<const sockaddr*>(&from) : nullptr);
+    m_taps.Received(block, n, udp ? reinterpret_cast<const sockaddr*>(&from) : nullptr,
+                    to.ss_family != AF_UNSPEC ? reinterpret_cast<const sockaddr*>(&to) : nullptr);
     m_hexRecv->AppendData(n, block);
     m_nRecvTotal += n;
     ShowReceiveCountSoon(*this);

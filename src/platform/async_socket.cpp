@@ -3,8 +3,11 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <cstring>
+
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/uio.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -260,6 +263,68 @@ int CAsyncSocket::ReceiveFrom(void* buffer, int length, sockaddr* address, sockl
     m_bReadHeld = false;
     UpdateRead();
     return static_cast<int>(n);
+}
+
+int CAsyncSocket::ReceiveDatagram(void* buffer, int length, sockaddr* address, socklen_t* addressLength,
+                                  sockaddr_storage* to, int flags)
+{
+    to->ss_family = AF_UNSPEC;
+    if (!IsOpen()) {
+        errno = EBADF;
+        return -1;
+    }
+    iovec data{buffer, static_cast<size_t>(length)};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in6_pktinfo)) + CMSG_SPACE(sizeof(in_pktinfo))];
+    msghdr message{};
+    message.msg_name = address;
+    message.msg_namelen = addressLength ? *addressLength : 0;
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    ssize_t n;
+    do {
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        n = ::recvmsg(m_hSocket, &message, flags);
+    } while (n < 0 && errno == EINTR);
+    if (n >= 0) {
+        if (addressLength)
+            *addressLength = message.msg_namelen;
+        for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+            if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+                in_pktinfo info;
+                std::memcpy(&info, CMSG_DATA(c), sizeof info);
+                auto* in = reinterpret_cast<sockaddr_in*>(to);
+                *in = {};
+                in->sin_family = AF_INET;
+                in->sin_addr = info.ipi_addr;
+            } else if (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_PKTINFO) {
+                in6_pktinfo info;
+                std::memcpy(&info, CMSG_DATA(c), sizeof info);
+                auto* in6 = reinterpret_cast<sockaddr_in6*>(to);
+                *in6 = {};
+                in6->sin6_family = AF_INET6;
+                in6->sin6_addr = info.ipi6_addr;
+                if (IN6_IS_ADDR_LINKLOCAL(&info.ipi6_addr) || IN6_IS_ADDR_MC_LINKLOCAL(&info.ipi6_addr))
+                    in6->sin6_scope_id = static_cast<uint32_t>(info.ipi6_ifindex);
+            }
+        }
+    }
+    ErrnoKeeper keep;
+    m_bReadHeld = false;
+    UpdateRead();
+    return static_cast<int>(n);
+}
+
+bool CAsyncSocket::ReportDestinations()
+{
+    sockaddr_storage local{};
+    socklen_t length = sizeof local;
+    if (!IsOpen() || getsockname(m_hSocket, reinterpret_cast<sockaddr*>(&local), &length) != 0)
+        return false;
+    const int on = 1;
+    if (local.ss_family == AF_INET6)
+        return setsockopt(m_hSocket, IPPROTO_IPV6, IPV6_RECVPKTINFO, &on, sizeof on) == 0;
+    return setsockopt(m_hSocket, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) == 0;
 }
 
 int CAsyncSocket::Send(const void* buffer, int length, int flags)

@@ -64,6 +64,14 @@ public:
     virtual bool Accept(CAsyncSocket& connected, sockaddr* address = nullptr, socklen_t* length = nullptr);
     int Receive(void* buffer, int length, int flags = 0);
     int ReceiveFrom(void* buffer, int length, sockaddr* address, socklen_t* addressLength, int flags = 0);
+    // ReceiveFrom that also tells where the datagram was addressed (a group,
+    // a broadcast address, one of this machine's) in `to`, port 0; AF_UNSPEC
+    // when the system did not say. Needs ReportDestinations.
+    int ReceiveDatagram(void* buffer, int length, sockaddr* address, socklen_t* addressLength,
+                        sockaddr_storage* to, int flags = 0);
+    // Asks the system to tell each datagram's destination (IP_PKTINFO or
+    // IPV6_RECVPKTINFO, by the socket's family), for an open UDP socket.
+    bool ReportDestinations();
     int Send(const void* buffer, int length, int flags = 0);
     int SendTo(const void* buffer, int length, const sockaddr* address, socklen_t addressLength,
                int flags = 0);
