@@ -1,6 +1,7 @@
 #include "capture/capture_writer.h"
 
 #include "capture/packet_builder.h"
+#include "net/endpoint.h"
 
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -37,10 +38,8 @@ enum Kind : std::uint8_t { RECORD_OPENED, RECORD_RECEIVED, RECORD_SENT, RECORD_E
 void CopyAddress(sockaddr_in6& into, const sockaddr* from)
 {
     into = {};
-    if (from && from->sa_family == AF_INET)
-        std::memcpy(&into, from, sizeof(sockaddr_in));
-    else if (from && from->sa_family == AF_INET6)
-        std::memcpy(&into, from, sizeof(sockaddr_in6));
+    if (const socklen_t length = AddressLength(from))
+        std::memcpy(&into, from, length);
     else
         into.sin6_family = AF_UNSPEC;
 }

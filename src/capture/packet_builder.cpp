@@ -60,7 +60,7 @@ void Put32(std::uint8_t* p, std::uint32_t value)
     Put16(p + 2, value & 0xFFFF);
 }
 
-int AddressLength(const IpEndpoint& e)
+int AddressBytes(const IpEndpoint& e)
 {
     return e.family == AF_INET6 ? 16 : 4;
 }
@@ -113,7 +113,7 @@ std::uint64_t WriteIpHeader(std::uint8_t* p, const IpEndpoint& from, const IpEnd
 
 bool IpEndpoint::IsUnspecified() const
 {
-    return std::all_of(address, address + AddressLength(*this), [](std::uint8_t b) { return b == 0; });
+    return std::all_of(address, address + AddressBytes(*this), [](std::uint8_t b) { return b == 0; });
 }
 
 std::optional<IpEndpoint> EndpointOf(const sockaddr* address)

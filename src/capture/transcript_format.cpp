@@ -4,6 +4,11 @@
 #include "panes/column_zone.h"
 #include "panes/line_format.h"
 
+#include <arpa/inet.h>
+#include <net/if.h>
+#include <netinet/in.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -15,22 +20,32 @@ constexpr int kLine = HEX_COL_TEXT_STOP + 1;
 // Direction, time, peer and length, with room to spare.
 constexpr std::size_t kHeaderRoom = 256;
 
-std::size_t AddressLength(const sockaddr* a)
-{
-    switch (a->sa_family) {
-    case AF_INET:
-        return sizeof(sockaddr_in);
-    case AF_INET6:
-        return sizeof(sockaddr_in6);
-    default:
-        return sizeof(sa_family_t);
-    }
-}
-
+// "address : port" for both families, IPv6 as it is usually written (lower
+// case, shortest form) with the interface of a link-local address.
 std::string EndpointText(const sockaddr* address)
 {
-    const std::optional<QString> text = FormatPeerEndpoint(address);
-    return text ? text->toStdString() : std::string("unknown");
+    char host[INET6_ADDRSTRLEN + IF_NAMESIZE + 1] = {};
+    unsigned port = 0;
+    if (address->sa_family == AF_INET) {
+        sockaddr_in in;
+        std::memcpy(&in, address, sizeof in);
+        inet_ntop(AF_INET, &in.sin_addr, host, sizeof host);
+        port = ntohs(in.sin_port);
+    } else if (address->sa_family == AF_INET6) {
+        sockaddr_in6 in6;
+        std::memcpy(&in6, address, sizeof in6);
+        inet_ntop(AF_INET6, &in6.sin6_addr, host, INET6_ADDRSTRLEN);
+        if (in6.sin6_scope_id != 0) {
+            char name[IF_NAMESIZE] = {};
+            std::string scope = if_indextoname(in6.sin6_scope_id, name) ? std::string(name)
+                                                                        : std::to_string(in6.sin6_scope_id);
+            std::snprintf(host + std::strlen(host), sizeof host - std::strlen(host), "%%%s", scope.c_str());
+        }
+        port = ntohs(in6.sin6_port);
+    } else {
+        return "unknown";
+    }
+    return std::string(host) + " : " + std::to_string(port);
 }
 
 } // namespace
@@ -135,7 +150,8 @@ int TranscriptFormat::Time(char* out, std::chrono::system_clock::time_point time
 
 const std::string& TranscriptFormat::PeerText(const sockaddr* peer)
 {
-    const std::size_t length = AddressLength(peer);
+    // Another family compares by its family alone.
+    const std::size_t length = std::max<std::size_t>(AddressLength(peer), sizeof(sa_family_t));
     if (m_strPeer.empty() || std::memcmp(&m_peer, peer, length) != 0) {
         std::memset(&m_peer, 0, sizeof m_peer);
         std::memcpy(&m_peer, peer, length);

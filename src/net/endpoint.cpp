@@ -148,6 +148,15 @@ std::optional<QString> FormatPeerEndpoint(const sockaddr* address)
     return std::nullopt;
 }
 
+socklen_t AddressLength(const sockaddr* address)
+{
+    if (address && address->sa_family == AF_INET)
+        return sizeof(sockaddr_in);
+    if (address && address->sa_family == AF_INET6)
+        return sizeof(sockaddr_in6);
+    return 0;
+}
+
 QString FormatIPv6Address(const std::uint8_t bytes[16])
 {
     unsigned groups[8];

@@ -67,5 +67,8 @@ bool IsMulticastRemote(const QString& remote);
 
 // "a.b.c.d : port" or "[IPv6%scope]:port"; nothing for other families.
 std::optional<QString> FormatPeerEndpoint(const sockaddr* address);
+// The size of the socket address its family names (sockaddr_in,
+// sockaddr_in6); 0 for null and for other families.
+socklen_t AddressLength(const sockaddr* address);
 // Upper-case groups; only the first run of zero groups is compressed.
 QString FormatIPv6Address(const std::uint8_t bytes[16]);

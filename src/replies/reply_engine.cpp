@@ -1,24 +1,11 @@
 #include "replies/reply_engine.h"
 
+#include "net/endpoint.h"
+
 #include <netinet/in.h>
 
 #include <algorithm>
 #include <utility>
-
-namespace {
-
-socklen_t AddressLength(const sockaddr* a)
-{
-    if (!a)
-        return 0;
-    if (a->sa_family == AF_INET)
-        return sizeof(sockaddr_in);
-    if (a->sa_family == AF_INET6)
-        return sizeof(sockaddr_in6);
-    return 0;
-}
-
-} // namespace
 
 CReplyEngine::CReplyEngine(SessionTaps& taps, OutgoingQueue& outgoing, ReplyRuleRows rules)
     : m_taps(taps), m_outgoing(outgoing), m_rules(std::move(rules))

@@ -233,6 +233,9 @@ TEST(CaptureTranscript, AKnownExchange)
     text += format.Ended(SessionEnd::Failed(ECONNRESET), at(2, 0));
     text += format.Opened(udp, at(3, 999999));
     block(true, "?", Address("::1", 9), 4, 0);
+    // One spelling for every peer: lower case, the scope by name, " : ".
+    block(false, "!", Address("FE80::AB:1%1", 7), 4, 1);
+    block(true, "!", Address("2001:DB8::1", 8), 4, 2);
     text += format.Ended(SessionEnd::ClosedBy(SessionSide::Local), at(5, 0));
     text += format.Opened(tcp, at(6, 0));
     text += format.Ended(SessionEnd::ClosedBy(SessionSide::Remote), at(7, 0));
@@ -248,8 +251,12 @@ TEST(CaptureTranscript, AKnownExchange)
         "00000010| 0d 0a 4f 4b 01                                   |..OK.           \n"
         "= 2025-03-04 10:11:14.000000 ended by error on the remote side (ECONNRESET)\n"
         "= 2025-03-04 10:11:15.999999 UDP opened, local 0.0.0.0 : 1470\n"
-        "< 2025-03-04 10:11:16.000000 [::1%0]:9, 1 bytes\n"
+        "< 2025-03-04 10:11:16.000000 ::1 : 9, 1 bytes\n"
         "00000000| 3f                                               |?               \n"
+        "> 2025-03-04 10:11:16.000001 fe80::ab:1%lo : 7, 1 bytes\n"
+        "00000000| 21                                               |!               \n"
+        "< 2025-03-04 10:11:16.000002 2001:db8::1 : 8, 1 bytes\n"
+        "00000000| 21                                               |!               \n"
         "= 2025-03-04 10:11:17.000000 ended, closed by the local side\n"
         "= 2025-03-04 10:11:18.000000 TCP client opened, local 127.0.0.1 : 40312, remote 127.0.0.1 : 5000\n"
         "= 2025-03-04 10:11:19.000000 ended, closed by the remote side\n"
