@@ -263,8 +263,10 @@ void CMessagesDlg::OnSessionOpened(const SessionInfo&, const TapTime&)
 
 void CMessagesDlg::OnSessionEnded(bool, const TapTime&)
 {
-    // What was queued was dropped with the session; nothing resumes on the next.
+    // What was queued was dropped with the session; nothing resumes on the
+    // next, whose counters start at 0.
     m_sender.StopAll();
+    m_sender.ResetCounters();
     UpdateButtons();
 }
 

@@ -85,14 +85,21 @@ void CReplyEngine::OnSessionOpened(const SessionInfo& session, const TapTime&)
     m_protocol = session.protocol;
     m_gapTimer.Stop();
     m_pMatcher->Reset();
-    for (int row = 0; row < m_rules.count(); ++row)
-        m_rules.at(row).counter = 0;
+    ResetCounters();
 }
 
 void CReplyEngine::OnSessionEnded(bool, const TapTime&)
 {
     m_bMatching = false;
     m_gapTimer.Stop();
+    ResetCounters();
+}
+
+void CReplyEngine::ResetCounters()
+{
+    // Each session's replies count from 0.
+    for (int row = 0; row < m_rules.count(); ++row)
+        m_rules.at(row).counter = 0;
 }
 
 void CReplyEngine::OnBytesReceived(const std::uint8_t* data, int length, const sockaddr* peer,

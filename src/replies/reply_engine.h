@@ -69,6 +69,7 @@ private:
     void ArmGap();
     void OnGap();
     void DropPending();
+    void ResetCounters();
 
     SessionTaps& m_taps;
     OutgoingQueue& m_outgoing;
