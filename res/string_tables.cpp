@@ -137,13 +137,14 @@ const StringEntry kEnglish[] = {
     {303, "\"starts with\", \"equals\" and \"ends with\" look at frames: a frame ends when no data came for this long."},
     {304, "The reply of \"%1\" is %2 bytes, more than one UDP datagram holds (%3), so the rule was paused. Tick it again after making the reply shorter."},
     {350, "Character %1: a field needs its closing }; in text, write \\{ for a brace."},
-    {351, "Character %1: %2 is not a field. Checksums: {crc16-modbus}, {crc16-ccitt}, {crc16-xmodem}, {crc32}, {sum8}, {sum16}, {xor8}, {lrc}, with :le or :be for the other byte order; counters: {seq:u8}, {seq:u16be}, {seq:u16le}, {seq:u32be}, {seq:u32le}."},
+    {351, "Character %1: %2 is not a field."},
     {352, "Character %1: %2 is one byte and has no byte order."},
     {353, "Character %1: a pattern holds bytes only, no fields; in text, write \\{ for a brace."},
     {354, "Character %1: half of a character (U+%2) cannot be sent."},
     {355, "Next send:"},
     {356, "%1, next send"},
     {357, "The bytes as they would go out now: each checksum over the bytes before it, the counter at %1."},
+    {358, "Checksums: {crc16-modbus}, {crc16-ccitt}, {crc16-xmodem}, {crc32}, {sum8}, {sum16}, {xor8}, {lrc}, with :le or :be for the other byte order; counters: {seq:u8}, {seq:u16be}, {seq:u16le}, {seq:u32be}, {seq:u32le}."},
 };
 
 const StringEntry kKorean[] = {
@@ -280,13 +281,14 @@ const StringEntry kKorean[] = {
     {303, "\"다음으로 시작\", \"같음\", \"다음으로 끝남\"은 프레임 단위로 봅니다. 이 시간 동안 데이터가 오지 않으면 프레임이 끝납니다."},
     {304, "\"%1\"의 응답은 %2바이트로 UDP 데이터그램 하나에 담을 수 있는 크기(%3)보다 커서 규칙을 일시 중지했습니다. 응답을 줄인 뒤 다시 체크하십시오."},
     {350, "%1번째 문자: 필드는 }로 닫아야 합니다. 텍스트에서 중괄호 자체는 \\{로 입력하십시오."},
-    {351, "%1번째 문자: %2은(는) 필드가 아닙니다. 체크섬: {crc16-modbus}, {crc16-ccitt}, {crc16-xmodem}, {crc32}, {sum8}, {sum16}, {xor8}, {lrc}(다른 바이트 순서는 :le 또는 :be), 카운터: {seq:u8}, {seq:u16be}, {seq:u16le}, {seq:u32be}, {seq:u32le}."},
+    {351, "%1번째 문자: %2은(는) 필드가 아닙니다."},
     {352, "%1번째 문자: %2은(는) 1바이트이므로 바이트 순서가 없습니다."},
     {353, "%1번째 문자: 패턴에는 바이트만 넣을 수 있고 필드는 넣을 수 없습니다. 텍스트에서 중괄호 자체는 \\{로 입력하십시오."},
     {354, "%1번째 문자: 문자의 절반(U+%2)만 있어 보낼 수 없습니다."},
     {355, "다음 전송:"},
     {356, "%1(다음 전송)"},
     {357, "지금 보낸다면 나갈 바이트입니다. 체크섬은 그 앞의 바이트로 계산하고, 카운터는 %1입니다."},
+    {358, "체크섬: {crc16-modbus}, {crc16-ccitt}, {crc16-xmodem}, {crc32}, {sum8}, {sum16}, {xor8}, {lrc}(다른 바이트 순서는 :le 또는 :be), 카운터: {seq:u8}, {seq:u16be}, {seq:u16le}, {seq:u32be}, {seq:u32le}."},
 };
 
 const StringEntry kChinese[] = {
@@ -421,13 +423,14 @@ const StringEntry kChinese[] = {
     {303, "“开头是”、“等于”和“结尾是”按帧匹配：数据静默这么长时间即视为一帧结束。"},
     {304, "“%1”的回复有 %2 字节，超过一个 UDP 数据报所能容纳的大小（%3），因此该规则已暂停。请缩短回复后重新勾选。"},
     {350, "第 %1 个字符：字段需要以 } 结束；在文本中，花括号本身请写作 \\{。"},
-    {351, "第 %1 个字符：%2 不是字段。校验和：{crc16-modbus}、{crc16-ccitt}、{crc16-xmodem}、{crc32}、{sum8}、{sum16}、{xor8}、{lrc}，加 :le 或 :be 可改用另一种字节序；计数器：{seq:u8}、{seq:u16be}、{seq:u16le}、{seq:u32be}、{seq:u32le}。"},
+    {351, "第 %1 个字符：%2 不是字段。"},
     {352, "第 %1 个字符：%2 只有一个字节，没有字节序。"},
     {353, "第 %1 个字符：模式只能包含字节，不能包含字段；在文本中，花括号本身请写作 \\{。"},
     {354, "第 %1 个字符：只有半个字符（U+%2），无法发送。"},
     {355, "下次发送："},
     {356, "%1（下次发送）"},
     {357, "现在发送时的字节：每个校验和按其前面的字节计算，计数器为 %1。"},
+    {358, "校验和：{crc16-modbus}、{crc16-ccitt}、{crc16-xmodem}、{crc32}、{sum8}、{sum16}、{xor8}、{lrc}，加 :le 或 :be 可改用另一种字节序；计数器：{seq:u8}、{seq:u16be}、{seq:u16le}、{seq:u32be}、{seq:u32le}。"},
 };
 
 } // namespace

@@ -179,6 +179,7 @@ void CByteField::UpdateOtherForm()
         m_editOther->clear();
         m_labelLength->setText(ByteTextErrorMessage(parse, text));
     }
+    m_labelLength->setToolTip(ByteTextErrorHint(parse));
     // Only strings with fields differ from their bytes; the others keep the
     // dialog as it was.
     const QString description = LoadStr(357).arg(m_nNextCounter);
@@ -194,7 +195,10 @@ bool CByteField::Validate()
     if (parse.Ok())
         return true;
     const QString text = m_editBytes->toPlainText();
-    ShowMessageBox(window(), ByteTextErrorMessage(parse, text), LoadStr(104), MB_OK | MB_ICONEXCLAMATION);
+    QString told = ByteTextErrorMessage(parse, text);
+    if (const QString hint = ByteTextErrorHint(parse); !hint.isEmpty())
+        told += u'\n' + hint;
+    ShowMessageBox(window(), told, LoadStr(104), MB_OK | MB_ICONEXCLAMATION);
     QTextCursor cursor = m_editBytes->textCursor();
     cursor.setPosition(static_cast<int>(std::min(parse.position, text.size())));
     cursor.setPosition(static_cast<int>(std::min(parse.position + parse.length, text.size())),

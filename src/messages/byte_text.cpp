@@ -376,3 +376,8 @@ QString ByteTextErrorMessage(const ByteTextParse& parse, QStringView text)
     }
     return {};
 }
+
+QString ByteTextErrorHint(const ByteTextParse& parse)
+{
+    return parse.error == ByteTextError::UnknownField ? LoadStr(358) : QString();
+}

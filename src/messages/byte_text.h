@@ -92,3 +92,6 @@ QString FormatTemplate(ByteForm form, const ByteTemplate& bytes, qsizetype maxBy
 // What the user reads about a failed parse, in the active language, with the
 // place as a 1-based character number.
 QString ByteTextErrorMessage(const ByteTextParse& parse, QStringView text);
+// What may help beyond the message (the fields there are, after an unknown
+// one), or nothing.
+QString ByteTextErrorHint(const ByteTextParse& parse);

@@ -24,9 +24,11 @@ protected:
     }
     void TearDown() override
     {
+        // timeout passes a TERM on to socat; a KILL would leave the listener behind.
         if (peer.state() != QProcess::NotRunning) {
-            peer.kill();
-            peer.waitForFinished(5000);
+            peer.terminate();
+            if (!peer.waitForFinished(5000))
+                peer.kill();
         }
         SessionTest::TearDown();
     }

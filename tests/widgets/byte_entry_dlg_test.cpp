@@ -97,7 +97,7 @@ TEST(ByteEntryDlg, FieldsShowTheNextSendAsTypedAndAFaultIsSelectedWhereItIs)
         const char* told;
         int selectedFrom, selectedTo;
     } refused[] = {
-        {data, u"\\x01{crc8}", "Character 5: {crc8} is not a field.", 4, 10},
+        {data, u"\\x01{crc8}", "Character 5: {crc8} is not a field.\nChecksums: {crc16-modbus}", 4, 10},
         {data, u"😀{sum8:be}", "Character 2: {sum8:be} is one byte and has no byte order.", 2, 11},
         {pattern, u"a{b",
          "Character 2: a pattern holds bytes only, no fields; in text, write \\{ for a brace.", 1, 2},
