@@ -19,6 +19,33 @@ int HexValue(QChar c)
 }
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+// The escapes of text besides \xHH, each way.
+struct Escape
+{
+    char letter;
+    char byte;
+};
+constexpr Escape kEscapes[] = {{'r', '\r'}, {'n', '\n'}, {'t', '\t'}, {'0', '\0'}, {'\\', '\\'}, {'{', '{'}};
+
+const Escape* EscapeOfLetter(QChar letter)
+{
+    for (const Escape& e : kEscapes) {
+        if (letter == QLatin1Char(e.letter))
+            return &e;
+    }
+    return nullptr;
+}
+
+const Escape* EscapeOfByte(unsigned char b)
+{
+    for (const Escape& e : kEscapes) {
+        if (b == static_cast<unsigned char>(e.byte))
+            return &e;
+    }
+    return nullptr;
+}
+
 // A field's text shown in a message is cut to this many characters.
 constexpr qsizetype kFieldShown = 32;
 
@@ -173,35 +200,17 @@ ByteTextParse ParseEscapedBytes(QStringView text, qsizetype limit, FieldUse use)
             if (i + 1 >= n)
                 return parser.Failed(ByteTextError::TrailingBackslash, i, 1);
             units = 2;
-            switch (text[i + 1].unicode()) {
-            case 'r':
-                byte = '\r';
-                break;
-            case 'n':
-                byte = '\n';
-                break;
-            case 't':
-                byte = '\t';
-                break;
-            case '0':
-                byte = 0;
-                break;
-            case '\\':
-                byte = '\\';
-                break;
-            case '{':
-                byte = '{';
-                break;
-            case 'x': {
+            const QChar letter = text[i + 1];
+            if (letter == u'x') {
                 const int high = i + 2 < n ? HexValue(text[i + 2]) : -1;
                 const int low = i + 3 < n ? HexValue(text[i + 3]) : -1;
                 if (high < 0 || low < 0)
                     return parser.Failed(ByteTextError::BadHexEscape, i, std::min<qsizetype>(4, n - i));
                 byte = high << 4 | low;
                 units = 4;
-                break;
-            }
-            default:
+            } else if (const Escape* escape = EscapeOfLetter(letter)) {
+                byte = static_cast<unsigned char>(escape->byte);
+            } else {
                 return parser.Failed(ByteTextError::UnknownEscape, i, 1 + CharacterUnits(text, i + 1));
             }
         }
@@ -227,32 +236,14 @@ void AppendHex(QString& out, unsigned char b)
 
 void AppendEscaped(QString& out, unsigned char b)
 {
-    switch (b) {
-    case '\r':
-        out += QLatin1String("\\r");
-        break;
-    case '\n':
-        out += QLatin1String("\\n");
-        break;
-    case '\t':
-        out += QLatin1String("\\t");
-        break;
-    case '\0':
-        out += QLatin1String("\\0");
-        break;
-    case '\\':
-        out += QLatin1String("\\\\");
-        break;
-    case '{':
-        out += QLatin1String("\\{");
-        break;
-    default:
-        if (b >= 0x20 && b < 0x7F) {
-            out += QLatin1Char(static_cast<char>(b));
-        } else {
-            out += QLatin1String("\\x");
-            AppendHex(out, b);
-        }
+    if (const Escape* escape = EscapeOfByte(b)) {
+        out += u'\\';
+        out += QLatin1Char(escape->letter);
+    } else if (b >= 0x20 && b < 0x7F) {
+        out += QLatin1Char(static_cast<char>(b));
+    } else {
+        out += QLatin1String("\\x");
+        AppendHex(out, b);
     }
 }
 
