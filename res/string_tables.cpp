@@ -83,7 +83,7 @@ const StringEntry kEnglish[] = {
     {246, "Character %1: a hex digit needs a second one to make a byte."},
     {247, "Character %1: a backslash at the end escapes nothing; write \\\\ for a backslash."},
     {248, "Character %1: \\x needs two hex digits, as in \\x0D."},
-    {249, "Character %1: \\%2 is not an escape; use \\r, \\n, \\t, \\0, \\\\ or \\xHH."},
+    {249, "Character %1: \\%2 is not an escape; use \\r, \\n, \\t, \\0, \\\\, \\{ or \\xHH."},
     {250, "Character %1: the data would be longer than %2 bytes."},
     {251, "Enter at least one byte."},
     {252, "%1 could not be read: %2."},
@@ -139,6 +139,15 @@ const StringEntry kEnglish[] = {
     {330, "The capture to %1 stopped, but the file did not take what was left within %2 seconds: %3 bytes of the session were not written to it."},
     {331, "The capture file %1 was deleted, so the capture stopped."},
     {332, "The capture to %1 stopped: the file took nothing while %2 MiB of the session waited to be written."},
+    {350, "Character %1: a field needs its closing }; in text, write \\{ for a brace."},
+    {351, "Character %1: %2 is not a field."},
+    {352, "Character %1: %2 is one byte and has no byte order."},
+    {353, "Character %1: a pattern holds bytes only, no fields; in text, write \\{ for a brace."},
+    {354, "Character %1: half of a character (U+%2) cannot be sent."},
+    {355, "Next send:"},
+    {356, "%1, next send"},
+    {357, "The bytes as they would go out now: each checksum over the bytes before it, the counter at %1."},
+    {358, "Checksums: {crc16-modbus}, {crc16-ccitt}, {crc16-xmodem}, {crc32}, {sum8}, {sum16}, {xor8}, {lrc}, with :le or :be for the other byte order; counters: {seq:u8}, {seq:u16be}, {seq:u16le}, {seq:u32be}, {seq:u32le}."},
 };
 
 const StringEntry kKorean[] = {
@@ -221,7 +230,7 @@ const StringEntry kKorean[] = {
     {247, "%1번째 문자: 끝에 있는 백슬래시 뒤에 문자가 없습니다. 백슬래시 자체는 \\\\로 입력하십시오."},
     {248, "%1번째 문자: \\x 뒤에는 \\x0D처럼 16진수 두 자리가 와야 합니다."},
     {249,
-     "%1번째 문자: \\%2은(는) 이스케이프가 아닙니다. \\r, \\n, \\t, \\0, \\\\ 또는 \\xHH를 사용하십시오."},
+     "%1번째 문자: \\%2은(는) 이스케이프가 아닙니다. \\r, \\n, \\t, \\0, \\\\, \\{ 또는 \\xHH를 사용하십시오."},
     {250, "%1번째 문자: 데이터가 %2바이트를 넘게 됩니다."},
     {251, "1바이트 이상 입력하십시오."},
     {252, "%1 파일을 읽을 수 없습니다: %2."},
@@ -277,6 +286,15 @@ const StringEntry kKorean[] = {
     {330, "%1에 대한 캡처를 중지했지만 파일이 %2초 안에 남은 데이터를 받지 않았습니다. 세션의 %3바이트가 파일에 기록되지 않았습니다."},
     {331, "캡처 파일 %1이(가) 삭제되어 캡처를 중지했습니다."},
     {332, "%1에 대한 캡처를 중지했습니다. 세션의 %2MiB가 기록을 기다리는 동안 파일이 아무것도 받지 않았습니다."},
+    {350, "%1번째 문자: 필드는 }로 닫아야 합니다. 텍스트에서 중괄호 자체는 \\{로 입력하십시오."},
+    {351, "%1번째 문자: %2은(는) 필드가 아닙니다."},
+    {352, "%1번째 문자: %2은(는) 1바이트이므로 바이트 순서가 없습니다."},
+    {353, "%1번째 문자: 패턴에는 바이트만 넣을 수 있고 필드는 넣을 수 없습니다. 텍스트에서 중괄호 자체는 \\{로 입력하십시오."},
+    {354, "%1번째 문자: 문자의 절반(U+%2)만 있어 보낼 수 없습니다."},
+    {355, "다음 전송:"},
+    {356, "%1(다음 전송)"},
+    {357, "지금 보낸다면 나갈 바이트입니다. 체크섬은 그 앞의 바이트로 계산하고, 카운터는 %1입니다."},
+    {358, "체크섬: {crc16-modbus}, {crc16-ccitt}, {crc16-xmodem}, {crc32}, {sum8}, {sum16}, {xor8}, {lrc}(다른 바이트 순서는 :le 또는 :be), 카운터: {seq:u8}, {seq:u16be}, {seq:u16le}, {seq:u32be}, {seq:u32le}."},
 };
 
 const StringEntry kChinese[] = {
@@ -358,7 +376,7 @@ const StringEntry kChinese[] = {
     {246, "第 %1 个字符：十六进制数字要两位才能构成一个字节。"},
     {247, "第 %1 个字符：末尾的反斜杠后面没有字符；反斜杠本身请写作 \\\\。"},
     {248, "第 %1 个字符：\\x 后面需要两位十六进制数字，例如 \\x0D。"},
-    {249, "第 %1 个字符：\\%2 不是转义序列；请使用 \\r、\\n、\\t、\\0、\\\\ 或 \\xHH。"},
+    {249, "第 %1 个字符：\\%2 不是转义序列；请使用 \\r、\\n、\\t、\\0、\\\\、\\{ 或 \\xHH。"},
     {250, "第 %1 个字符：数据将超过 %2 字节。"},
     {251, "请至少输入一个字节。"},
     {252, "无法读取 %1：%2。"},
@@ -413,6 +431,15 @@ const StringEntry kChinese[] = {
     {330, "捕获到 %1 已停止，但文件未在 %2 秒内接收剩余的数据：会话中有 %3 字节未写入该文件。"},
     {331, "捕获文件 %1 已被删除，因此捕获已停止。"},
     {332, "捕获到 %1 已停止：会话中有 %2 MiB 数据等待写入时，文件始终未接收任何数据。"},
+    {350, "第 %1 个字符：字段需要以 } 结束；在文本中，花括号本身请写作 \\{。"},
+    {351, "第 %1 个字符：%2 不是字段。"},
+    {352, "第 %1 个字符：%2 只有一个字节，没有字节序。"},
+    {353, "第 %1 个字符：模式只能包含字节，不能包含字段；在文本中，花括号本身请写作 \\{。"},
+    {354, "第 %1 个字符：只有半个字符（U+%2），无法发送。"},
+    {355, "下次发送："},
+    {356, "%1（下次发送）"},
+    {357, "现在发送时的字节：每个校验和按其前面的字节计算，计数器为 %1。"},
+    {358, "校验和：{crc16-modbus}、{crc16-ccitt}、{crc16-xmodem}、{crc32}、{sum8}、{sum16}、{xor8}、{lrc}，加 :le 或 :be 可改用另一种字节序；计数器：{seq:u8}、{seq:u16be}、{seq:u16le}、{seq:u32be}、{seq:u32le}。"},
 };
 
 } // namespace
