@@ -18,10 +18,11 @@ public:
     CCapture& operator=(const CCapture&) = delete;
 
     bool IsRunning() const { return m_recorder.IsRunning(); }
-    // Opens (or empties) the file and starts; a session under way is recorded
-    // from now. False, once reported, when the file cannot be opened.
+    // Starts into the file, emptied; a session under way is recorded from
+    // now. A file that cannot be opened is reported once, a moment later.
     bool Start(const QString& path, CaptureFormat format);
-    // Writes what is left and closes the file.
+    // Writes what is left and closes the file, waiting a bounded time; what
+    // did not reach the file is reported.
     void Stop();
 
 private:
