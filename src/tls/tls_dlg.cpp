@@ -222,6 +222,7 @@ TlsSettings CTlsDlg::Settings() const
     s.clientKeyFile = m_editClientKeyFile->text().trimmed();
     s.minVersion = m_comboMinVersion->currentIndex() == 1 ? TlsMinVersion::Tls13 : TlsMinVersion::Tls12;
     s.serverName = m_editServerName->text().trimmed();
+    s.handshakeTimeoutMs = m_nHandshakeTimeoutMs;
     return s;
 }
 

@@ -64,6 +64,8 @@ public:
     QLineEdit* m_editFingerprint = nullptr;
     QLineEdit* m_editOwnFingerprint = nullptr;
     QPushButton* m_btnClose = nullptr;
+    // How long a handshake may take.
+    int m_nHandshakeTimeoutMs = TlsSettings().handshakeTimeoutMs;
 
 protected:
     void hideEvent(QHideEvent* event) override;

@@ -97,6 +97,7 @@ TlsStream::TlsStream(std::shared_ptr<const TlsContext> context, int fd, const QS
     if (!ip)
         SSL_set_tlsext_host_name(m_pSsl, name.constData());
     if (s.verify && s.pin.isEmpty()) {
+        m_strCheckedName = QString::fromUtf8(name);
         if (ip)
             X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(m_pSsl), name.constData());
         else
@@ -258,14 +259,8 @@ QString TlsStream::VerifyFailureText(long result) const
     case X509_V_ERR_CERT_NOT_YET_VALID:
         return LoadStr(435);
     case X509_V_ERR_HOSTNAME_MISMATCH:
-    case X509_V_ERR_IP_ADDRESS_MISMATCH: {
-        const char* host = SSL_get0_peername(m_pSsl);
-        const X509_VERIFY_PARAM* param = SSL_get0_param(m_pSsl);
-        char* ip = X509_VERIFY_PARAM_get1_ip_asc(const_cast<X509_VERIFY_PARAM*>(param));
-        const QString name = QString::fromUtf8(host ? host : ip ? ip : "");
-        OPENSSL_free(ip);
-        return LoadStr(436).arg(name);
-    }
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:
+        return LoadStr(436).arg(m_strCheckedName);
     default:
         return QString::fromUtf8(X509_verify_cert_error_string(result));
     }

@@ -95,6 +95,8 @@ private:
     int m_nReadError = 0;
     bool m_bPinMismatch = false;
     QByteArray m_peerSha256;
+    // The name the peer's certificate is checked for.
+    QString m_strCheckedName;
     std::vector<unsigned char> m_in;
     size_t m_nInOffset = 0;
     std::vector<unsigned char> m_out;
