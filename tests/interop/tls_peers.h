@@ -87,16 +87,21 @@ class PeerProcess
 {
 public:
     ~PeerProcess() { Stop(); }
-    void Start(const QString& program, const QStringList& arguments)
+    // `bounded`: under timeout; else the program itself, for a test that
+    // kills it.
+    void Start(const QString& program, const QStringList& arguments, bool bounded = true)
     {
         process.setProcessChannelMode(QProcess::SeparateChannels);
-        process.start(QStringLiteral("timeout"), QStringList{QStringLiteral("60"), program} + arguments);
+        if (bounded)
+            process.start(QStringLiteral("timeout"), QStringList{QStringLiteral("60"), program} + arguments);
+        else
+            process.start(program, arguments);
         ASSERT_TRUE(process.waitForStarted(5000));
     }
     // A server: started, and then listening on the port.
-    void Serve(const QString& program, const QStringList& arguments, unsigned short port)
+    void Serve(const QString& program, const QStringList& arguments, unsigned short port, bool bounded = true)
     {
-        Start(program, arguments);
+        Start(program, arguments, bounded);
         ASSERT_TRUE(WaitUntil([&] { return Listening(port) || process.state() == QProcess::NotRunning; },
                               std::chrono::seconds(10)));
         ASSERT_TRUE(Listening(port)) << process.readAllStandardError().toStdString();
