@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 
 namespace harness {
 
@@ -30,10 +31,13 @@ struct PaneFlood
 // Connects the shown dialog as a TCP client to a peer that sends `total`
 // bytes of PatternBlock() as fast as it can, and measures the receive rate
 // once the pane is full; stops early on a message box. Closes the session.
-inline PaneFlood FloodFullPane(CKorvoDlg& dlg, std::int64_t total, const int& messages)
+// `front`, if given, puts something before the peer: it takes the peer's
+// port and gives the one to connect to.
+inline PaneFlood FloodFullPane(CKorvoDlg& dlg, std::int64_t total, const int& messages,
+                               const std::function<unsigned short(unsigned short)>& front = {})
 {
     LoopbackSender peer(PatternBlock(), total);
-    Connect(dlg, MODE_TCP_CLIENT, peer.Port(), 1470);
+    Connect(dlg, MODE_TCP_CLIENT, front ? front(peer.Port()) : peer.Port(), 1470);
 
     PaneFlood flood;
     QElapsedTimer clock;
