@@ -122,8 +122,11 @@ CTlsDlg::CTlsDlg(CKorvoDlg& dlg) : QDialog(&dlg), m_dlg(dlg)
     m_editFingerprint = addField(423);
     m_editOwnFingerprint = addField(425);
     m_editVersion->setText(LoadStr(416));
-    // A fingerprint is read whole: wide enough for its 95 characters.
-    m_editFingerprint->setMinimumWidth(m_editFingerprint->fontMetrics().horizontalAdvance(QString(96, QLatin1Char('0'))));
+    // A fingerprint is read whole: its field spans the window under its label.
+    sessionForm->setRowWrapPolicy(QFormLayout::WrapLongRows);
+    const QString widest = QStringLiteral("8B:").repeated(32);
+    for (QLineEdit* edit : {m_editFingerprint, m_editOwnFingerprint})
+        edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance(widest) + 12);
 
     m_btnClose = new QPushButton(LoadStr(129), this);
     m_btnClose->setAutoDefault(false);
@@ -252,6 +255,8 @@ bool CTlsDlg::IsOn() const
 void CTlsDlg::Open()
 {
     if (!m_bPlaceRestored) {
+        // Its size first, so that the place beside the main window fits it.
+        adjustSize();
         RestoreWindowPlace(this, kPlaceSection, &m_dlg);
         m_bPlaceRestored = true;
     }
