@@ -254,8 +254,9 @@ bool TlsFigures(std::int64_t total, const int& messages)
     QProcess server;
     server.setStandardOutputFile(QProcess::nullDevice());
     server.start(QStringLiteral("openssl"),
-                 {QStringLiteral("s_server"), QStringLiteral("-accept"), QStringLiteral("127.0.0.1:%1").arg(port),
-                  QStringLiteral("-cert"), cert, QStringLiteral("-key"), key, QStringLiteral("-quiet")});
+                 {QStringLiteral("s_server"), QStringLiteral("-accept"),
+                  QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("-cert"), cert,
+                  QStringLiteral("-key"), key, QStringLiteral("-quiet")});
     server.waitForStarted(5000);
     harness::RunUntil([&] { return harness::PortListening(port); }, 10);
     std::vector<double> handshakes;
@@ -309,8 +310,9 @@ bool TlsFigures(std::int64_t total, const int& messages)
         if (t.rate > tls.rate)
             tls = t;
     }
-    std::printf("TLS receive pane    : %8.1f MB/s = %.0f %% of the plain flood's %.1f MB/s (best of 3 each)\n",
-                tls.rate, 100 * tls.rate / plain.rate, plain.rate);
+    std::printf(
+        "TLS receive pane    : %8.1f MB/s = %.0f %% of the plain flood's %.1f MB/s (best of 3 each)\n",
+        tls.rate, 100 * tls.rate / plain.rate, plain.rate);
     return handshakes.size() == 30 && plain.exact && tls.exact;
 }
 

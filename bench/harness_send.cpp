@@ -227,9 +227,11 @@ bool SendOnce(CKorvoDlg& dlg, int type, const std::vector<char>& pane, bool tls 
 
     const double seconds = peer.Seconds();
     std::printf("%s: peer got %zu bytes%s in %.3f s from first to last byte = %.3f x the %.3f s floor%s\n",
-                udp ? "UDP" : tls ? "TLS" : "TCP", peer.Received().size(), exact ? " (exact)" : " (WRONG)", seconds,
-                seconds / kFloorSeconds, kFloorSeconds,
-                seconds <= 1.10 * kFloorSeconds ? "" : "  OVER BUDGET");
+                udp   ? "UDP"
+                : tls ? "TLS"
+                      : "TCP",
+                peer.Received().size(), exact ? " (exact)" : " (WRONG)", seconds, seconds / kFloorSeconds,
+                kFloorSeconds, seconds <= 1.10 * kFloorSeconds ? "" : "  OVER BUDGET");
     peer.PrintGaps();
     if (udp)
         std::printf("     %d datagrams, %d not of 512 bytes\n", peer.Datagrams(), peer.OddDatagrams());

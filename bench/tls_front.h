@@ -3,6 +3,7 @@
 // TLS for the harnesses: socat terminates TLS in front of a harness's plain
 // loopback peer, with a throwaway certificate, and the dialog speaks TLS to
 // it, unverified, as a user testing a self-signed device would.
+#include "harness_support.h"
 #include "tls/tls_dlg.h"
 #include "ui/korvo_dlg.h"
 
@@ -40,8 +41,9 @@ inline void MakeCertificate(const QString& cert, const QString& key)
     openssl.setStandardOutputFile(QProcess::nullDevice());
     openssl.setStandardErrorFile(QProcess::nullDevice());
     openssl.start(QStringLiteral("openssl"),
-                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
-                   QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:P-256"), QStringLiteral("-nodes"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                   QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                   QStringLiteral("ec_paramgen_curve:P-256"), QStringLiteral("-nodes"),
                    QStringLiteral("-keyout"), key, QStringLiteral("-out"), cert, QStringLiteral("-days"),
                    QStringLiteral("1"), QStringLiteral("-subj"), QStringLiteral("/CN=localhost")});
     openssl.waitForFinished(30000);
@@ -56,18 +58,11 @@ public:
         const QString cert = m_dir.filePath(QStringLiteral("cert.pem"));
         const QString key = m_dir.filePath(QStringLiteral("key.pem"));
         MakeCertificate(cert, key);
-        const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(probe, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t length = sizeof a;
-        ::getsockname(probe, reinterpret_cast<sockaddr*>(&a), &length);
-        m_port = ntohs(a.sin_port);
-        ::close(probe);
+        ::close(ListenOnLoopback(m_port));
         // Big reads make full-size records, as a sender in a hurry does.
         m_socat.start(QStringLiteral("socat"),
-                      {QStringLiteral("-b"), QStringLiteral("262144"), QStringLiteral("OPENSSL-LISTEN:%1,bind=127.0.0.1,reuseaddr,cert=%2,key=%3,verify=0")
+                      {QStringLiteral("-b"), QStringLiteral("262144"),
+                       QStringLiteral("OPENSSL-LISTEN:%1,bind=127.0.0.1,reuseaddr,cert=%2,key=%3,verify=0")
                            .arg(m_port)
                            .arg(cert, key),
                        QStringLiteral("TCP:127.0.0.1:%1").arg(backend)});

@@ -16,7 +16,8 @@ public:
     static bool WriteProfileInt(const QString& section, const QString& entry, int value);
 
     // Text values, for settings such as file names.
-    static QString GetProfileString(const QString& section, const QString& entry, const QString& defaultValue);
+    static QString GetProfileString(const QString& section, const QString& entry,
+                                    const QString& defaultValue);
     static bool WriteProfileString(const QString& section, const QString& entry, const QString& value);
 
     // Where the profile lives (for messages and tests).

@@ -126,7 +126,8 @@ void CAsyncSocket::TlsReceiveRun()
     // hold a whole record.
     const auto deadline = std::chrono::steady_clock::now() + kReceiveRunTime;
     for (int delivered = 0;; ++delivered) {
-        if (delivered > 0 && (delivered == kReceiveRunEvents || std::chrono::steady_clock::now() >= deadline)) {
+        if (delivered > 0 &&
+            (delivered == kReceiveRunEvents || std::chrono::steady_clock::now() >= deadline)) {
             UpdateRead();
             ScheduleTlsReceive();
             return;

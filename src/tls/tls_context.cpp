@@ -81,7 +81,8 @@ bool TlsContext::UseCertificateFiles(const QString& certFile, const QString& key
     return true;
 }
 
-std::shared_ptr<const TlsContext> TlsContext::Create(const TlsSettings& settings, TlsRole role, QString* error)
+std::shared_ptr<const TlsContext> TlsContext::Create(const TlsSettings& settings, TlsRole role,
+                                                     QString* error)
 {
     QString ignored;
     if (!error)
@@ -95,7 +96,7 @@ std::shared_ptr<const TlsContext> TlsContext::Create(const TlsSettings& settings
         return nullptr;
     }
     SSL_CTX_set_min_proto_version(ctx, settings.minVersion == TlsMinVersion::Tls13 ? TLS1_3_VERSION
-                                                                                    : TLS1_2_VERSION);
+                                                                                   : TLS1_2_VERSION);
     // Records are read in big pieces; what was read ahead is drained without
     // waiting for the socket (see CAsyncSocket).
     SSL_CTX_set_read_ahead(ctx, 1);

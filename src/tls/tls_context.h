@@ -17,7 +17,8 @@ class TlsContext
 {
 public:
     // Null, with the reason in `error`, when a file cannot be used.
-    static std::shared_ptr<const TlsContext> Create(const TlsSettings& settings, TlsRole role, QString* error);
+    static std::shared_ptr<const TlsContext> Create(const TlsSettings& settings, TlsRole role,
+                                                    QString* error);
     ~TlsContext();
     TlsContext(const TlsContext&) = delete;
     TlsContext& operator=(const TlsContext&) = delete;

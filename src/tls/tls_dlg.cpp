@@ -148,15 +148,15 @@ CTlsDlg::CTlsDlg(CKorvoDlg& dlg) : QDialog(&dlg), m_dlg(dlg)
     Load(LoadTlsSettings());
 
     connect(m_checkUse, &QCheckBox::toggled, this, [this] { m_dlg.ShowTitle(); });
-    for (QAbstractButton* button : {static_cast<QAbstractButton*>(m_checkVerify),
-                                    static_cast<QAbstractButton*>(m_radioCaFile),
-                                    static_cast<QAbstractButton*>(m_radioCertFiles)})
+    for (QAbstractButton* button :
+         {static_cast<QAbstractButton*>(m_checkVerify), static_cast<QAbstractButton*>(m_radioCaFile),
+          static_cast<QAbstractButton*>(m_radioCertFiles)})
         connect(button, &QAbstractButton::toggled, this, [this] {
             UpdateEnabled();
             Save();
         });
-    for (QLineEdit* edit :
-         {m_editCaFile, m_editCertFile, m_editKeyFile, m_editClientCertFile, m_editClientKeyFile, m_editServerName})
+    for (QLineEdit* edit : {m_editCaFile, m_editCertFile, m_editKeyFile, m_editClientCertFile,
+                            m_editClientKeyFile, m_editServerName})
         connect(edit, &QLineEdit::textChanged, this, [this] { Save(); });
     connect(m_comboMinVersion, &QComboBox::currentIndexChanged, this, [this] { Save(); });
 
@@ -293,7 +293,8 @@ void CTlsDlg::ShowHandshake(const TlsStream& stream)
         m_editValidity->clear();
         m_editFingerprint->clear();
     }
-    for (QLineEdit* edit : {m_editVersion, m_editCipher, m_editSubject, m_editIssuer, m_editValidity, m_editFingerprint})
+    for (QLineEdit* edit :
+         {m_editVersion, m_editCipher, m_editSubject, m_editIssuer, m_editValidity, m_editFingerprint})
         edit->setCursorPosition(0);
     const auto& own = stream.Context().OwnCertificate();
     ShowOwnCertificate(own);

@@ -19,8 +19,9 @@ TlsSettings LoadTlsSettings()
     s.keyFile = Profile::GetProfileString(kSection, QStringLiteral("KeyFile"), {});
     s.clientCertFile = Profile::GetProfileString(kSection, QStringLiteral("ClientCertFile"), {});
     s.clientKeyFile = Profile::GetProfileString(kSection, QStringLiteral("ClientKeyFile"), {});
-    s.minVersion = Profile::GetProfileInt(kSection, QStringLiteral("MinVersion"), 12) == 13 ? TlsMinVersion::Tls13
-                                                                                          : TlsMinVersion::Tls12;
+    s.minVersion = Profile::GetProfileInt(kSection, QStringLiteral("MinVersion"), 12) == 13
+                       ? TlsMinVersion::Tls13
+                       : TlsMinVersion::Tls12;
     s.serverName = Profile::GetProfileString(kSection, QStringLiteral("ServerName"), {});
     return s;
 }

@@ -213,8 +213,8 @@ void TlsStream::Fail(int sslError, int result)
     if (m_bPinMismatch) {
         SetFailure(TLS_ERR_PIN, LoadStr(444) + FingerprintLine());
     } else if (reason == SSL_R_CERTIFICATE_VERIFY_FAILED) {
-        SetFailure(TLS_ERR_VERIFY, LoadStr(430).arg(VerifyFailureText(SSL_get_verify_result(m_pSsl))) +
-                                       FingerprintLine());
+        SetFailure(TLS_ERR_VERIFY,
+                   LoadStr(430).arg(VerifyFailureText(SSL_get_verify_result(m_pSsl))) + FingerprintLine());
     } else if (reason == SSL_R_NO_SHARED_CIPHER) {
         SetFailure(TLS_ERR_NO_SHARED_CIPHER, LoadStr(438));
     } else if (IsVersionReason(reason)) {

@@ -52,11 +52,12 @@ public:
         clientExt.close();
         for (const char* name : {"server", "client"}) {
             const QString n = QString::fromLatin1(name);
-            Openssl({"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout",
-                     n + ".key", "-out", n + ".csr", "-subj",
-                     n == "server" ? QStringLiteral("/CN=localhost") : QStringLiteral("/CN=Korvo Test Client")});
-            Openssl({"x509", "-req", "-in", n + ".csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
-                     "-out", n + ".pem", "-days", "2", "-extfile", n + ".ext"});
+            Openssl(
+                {"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout",
+                 n + ".key", "-out", n + ".csr", "-subj",
+                 n == "server" ? QStringLiteral("/CN=localhost") : QStringLiteral("/CN=Korvo Test Client")});
+            Openssl({"x509", "-req", "-in", n + ".csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+                     "-CAcreateserial", "-out", n + ".pem", "-days", "2", "-extfile", n + ".ext"});
         }
     }
 
@@ -138,10 +139,26 @@ private:
 inline QStringList SServer(const TlsFiles& files, const char* name, unsigned short port,
                            const QStringList& extra = {})
 {
-    return QStringList{QStringLiteral("s_server"), QStringLiteral("-accept"),
-                       QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("-cert"), files.Pem(name),
-                       QStringLiteral("-key"), files.Key(name), QStringLiteral("-quiet")} +
+    return QStringList{QStringLiteral("s_server"),
+                       QStringLiteral("-accept"),
+                       QStringLiteral("127.0.0.1:%1").arg(port),
+                       QStringLiteral("-cert"),
+                       files.Pem(name),
+                       QStringLiteral("-key"),
+                       files.Key(name),
+                       QStringLiteral("-quiet")} +
            extra;
+}
+
+// socat as a TLS server on the loopback port with the certificate NAME,
+// relaying its one client to `address` (SYSTEM:..., EXEC:...).
+inline QStringList SocatServer(const TlsFiles& files, const char* name, unsigned short port,
+                               const QString& address)
+{
+    return {QStringLiteral("OPENSSL-LISTEN:%1,bind=127.0.0.1,reuseaddr,cert=%2,key=%3,verify=0")
+                .arg(port)
+                .arg(files.Pem(name), files.Key(name)),
+            address};
 }
 
 } // namespace korvo::test

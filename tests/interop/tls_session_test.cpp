@@ -141,21 +141,14 @@ TEST_F(TlsSession, BothWaysByteForByteAsClientAndServer)
                 << peer.process.readAllStandardError().toStdString() << boxes.LastText().toStdString();
         } else {
             const unsigned short port = FreePort();
-            peer.Serve(QStringLiteral("socat"),
-                       {QStringLiteral("OPENSSL-LISTEN:%1,bind=127.0.0.1,reuseaddr,cert=%2,key=%3,verify=0")
-                            .arg(port)
-                            .arg(files.Pem("server"), files.Key("server")),
-                        script},
-                       port);
+            peer.Serve(QStringLiteral("socat"), SocatServer(files, "server", port, script), port);
             UseCaFile(files.Pem("ca"));
             ConnectTo(port);
             ASSERT_TRUE(WaitStatus(QStringLiteral("Connected")));
         }
         SendPane(fromKorvo);
         ASSERT_TRUE(peer.Finished(seconds(30)));
-        ASSERT_TRUE(WaitUntil([&] {
-            return dlg->m_nState == (server ? STATE_PEER_CLOSED : STATE_READY);
-        }));
+        ASSERT_TRUE(WaitUntil([&] { return dlg->m_nState == (server ? STATE_PEER_CLOSED : STATE_READY); }));
         EXPECT_TRUE(tap.received == fromPeer) << tap.received.size();
         QFile atPeer(Path(QStringLiteral("at-peer.bin")));
         ASSERT_TRUE(atPeer.open(QIODevice::ReadOnly));
@@ -184,7 +177,8 @@ TEST_F(TlsSession, VerificationAsChosen)
         QString refusal; // empty: accepted
     } cases[] = {
         {"system CAs", true, nullptr, "",
-         "certificate verify failed: self-signed certificate\nSHA-256 fingerprint of the peer's certificate: " +
+         "certificate verify failed: self-signed certificate\nSHA-256 fingerprint of the peer's "
+         "certificate: " +
              selfPrint},
         {"its own CA", true, "self", "", {}},
         {"its own CA, another name", true, "self", "device.example",
@@ -247,13 +241,15 @@ TEST_F(TlsSession, ClientCertificates)
         // Without a certificate first: refused and told, and the server
         // goes on listening for the next client.
         PeerProcess bare;
-        bare.Start(QStringLiteral("openssl"), {QStringLiteral("s_client"), QStringLiteral("-connect"),
-                                               QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("-quiet")});
+        bare.Start(QStringLiteral("openssl"),
+                   {QStringLiteral("s_client"), QStringLiteral("-connect"),
+                    QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("-quiet")});
         EXPECT_EQ("the peer sent no certificate, and one is required", FailedWith());
         EXPECT_EQ(STATE_LISTENING, dlg->m_nState);
         peer.Start(QStringLiteral("openssl"),
-                   {QStringLiteral("s_client"), QStringLiteral("-connect"), QStringLiteral("127.0.0.1:%1").arg(port),
-                    QStringLiteral("-quiet"), QStringLiteral("-cert"), files.Pem("client"), QStringLiteral("-key"),
+                   {QStringLiteral("s_client"), QStringLiteral("-connect"),
+                    QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("-quiet"),
+                    QStringLiteral("-cert"), files.Pem("client"), QStringLiteral("-key"),
                     files.Key("client")});
         ASSERT_TRUE(WaitUntil([&] { return dlg->m_nState == STATE_PEER_CONNECTED; }, seconds(10)));
         EXPECT_EQ(QStringLiteral("CN=Korvo Test Client"), tls->m_editSubject->text());
@@ -267,13 +263,14 @@ TEST_F(TlsSession, NoCommonVersion)
 {
     tls->m_checkVerify->setChecked(false);
     tls->m_comboMinVersion->setCurrentIndex(1); // TLS 1.3 at least
-    const QString wrong =
-        QStringLiteral("wrong version: the peer and this side have no TLS version in common (this side accepts "
-                       "TLS 1.3 or later)");
+    const QString wrong = QStringLiteral(
+        "wrong version: the peer and this side have no TLS version in common (this side accepts "
+        "TLS 1.3 or later)");
     {
         SCOPED_TRACE("client");
         const unsigned short port = FreePort();
-        peer.Serve(QStringLiteral("openssl"), SServer(files, "server", port, {QStringLiteral("-tls1_2")}), port);
+        peer.Serve(QStringLiteral("openssl"), SServer(files, "server", port, {QStringLiteral("-tls1_2")}),
+                   port);
         ConnectTo(port);
         EXPECT_EQ(wrong.toStdString(), FailedWith());
         EXPECT_TRUE(WaitStatus(QStringLiteral("Ready")));
@@ -283,9 +280,9 @@ TEST_F(TlsSession, NoCommonVersion)
         SCOPED_TRACE("server");
         boxes.shown.clear();
         const unsigned short port = Listen();
-        peer.Start(QStringLiteral("openssl"),
-                   {QStringLiteral("s_client"), QStringLiteral("-connect"), QStringLiteral("127.0.0.1:%1").arg(port),
-                    QStringLiteral("-quiet"), QStringLiteral("-tls1_2")});
+        peer.Start(QStringLiteral("openssl"), {QStringLiteral("s_client"), QStringLiteral("-connect"),
+                                               QStringLiteral("127.0.0.1:%1").arg(port),
+                                               QStringLiteral("-quiet"), QStringLiteral("-tls1_2")});
         EXPECT_EQ(wrong.toStdString(), FailedWith());
         EXPECT_EQ(STATE_LISTENING, dlg->m_nState);
     }
@@ -328,8 +325,9 @@ TEST_F(TlsSession, PeersThatFailTheHandshake)
         Fd silent = korvo::test::ConnectTo(AF_INET, port);
         EXPECT_EQ("the peer did not complete the TLS handshake within 1 seconds", FailedWith());
         EXPECT_EQ(STATE_LISTENING, dlg->m_nState);
-        peer.Start(QStringLiteral("openssl"), {QStringLiteral("s_client"), QStringLiteral("-connect"),
-                                               QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("-quiet")});
+        peer.Start(QStringLiteral("openssl"),
+                   {QStringLiteral("s_client"), QStringLiteral("-connect"),
+                    QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("-quiet")});
         EXPECT_TRUE(WaitUntil([&] { return dlg->m_nState == STATE_PEER_CONNECTED; }, seconds(10)));
     }
 }
@@ -342,12 +340,13 @@ TEST_F(TlsSession, CaptureAndKeyLog)
     const QString keyLog = Path(QStringLiteral("keys.log"));
     qputenv("SSLKEYLOGFILE", keyLog.toLocal8Bit());
     const unsigned short port = FreePort();
-    peer.Serve(QStringLiteral("socat"),
-               {QStringLiteral("OPENSSL-LISTEN:%1,bind=127.0.0.1,reuseaddr,cert=%2,key=%3,verify=0")
-                    .arg(port)
-                    .arg(files.Pem("server"), files.Key("server")),
-                QStringLiteral("EXEC:sh %1").arg(Script("server.sh", "printf 'HTTP/1.0 200 OK\\r\\n\\r\\nhello'; head -c 18 >/dev/null"))},
-               port);
+    peer.Serve(
+        QStringLiteral("socat"),
+        SocatServer(files, "server", port,
+                    QStringLiteral("EXEC:sh %1")
+                        .arg(Script("server.sh",
+                                    "printf 'HTTP/1.0 200 OK\\r\\n\\r\\nhello'; head -c 18 >/dev/null"))),
+        port);
     // The real traffic, and datagrams to a port of our own that show when
     // the capture has begun (dumpcap says so a little early).
     PeerProcess wire;
@@ -362,11 +361,13 @@ TEST_F(TlsSession, CaptureAndKeyLog)
     // Packets are written in the order they came: once a marker is in the
     // capture, so is everything before it.
     const auto mark = [&](const char* marker) {
-        return WaitUntil([&] {
-            ::sendto(probe.get(), marker, std::strlen(marker), 0, reinterpret_cast<const sockaddr*>(&probeTo),
-                     probeLength);
-            return wire.Output().contains(marker);
-        }, seconds(10));
+        return WaitUntil(
+            [&] {
+                ::sendto(probe.get(), marker, std::strlen(marker), 0,
+                         reinterpret_cast<const sockaddr*>(&probeTo), probeLength);
+                return wire.Output().contains(marker);
+            },
+            seconds(10));
     };
     if (!mark("capture-begins"))
         GTEST_SKIP() << "dumpcap cannot capture here: " << wire.process.readAllStandardError().toStdString();
@@ -400,10 +401,9 @@ TEST_F(TlsSession, CaptureAndKeyLog)
     ASSERT_TRUE(keys.open(QIODevice::ReadOnly));
     EXPECT_TRUE(keys.readAll().contains("CLIENT_TRAFFIC_SECRET_0 "));
     const QStringList asTls{QStringLiteral("-d"), QStringLiteral("tcp.port==%1,tls").arg(port)};
-    const QString decrypted = Tshark(wirePath, asTls + QStringList{QStringLiteral("-o"),
-                                                                   QStringLiteral("tls.keylog_file:") + keyLog,
-                                                                   QStringLiteral("-qz"),
-                                                                   QStringLiteral("follow,tls,ascii,0")});
+    const QString decrypted = Tshark(
+        wirePath, asTls + QStringList{QStringLiteral("-o"), QStringLiteral("tls.keylog_file:") + keyLog,
+                                      QStringLiteral("-qz"), QStringLiteral("follow,tls,ascii,0")});
     EXPECT_TRUE(decrypted.contains(QLatin1String("GET / HTTP/1.0"))) << decrypted.toStdString();
     EXPECT_TRUE(decrypted.contains(QLatin1String("hello"))) << decrypted.toStdString();
     const QString sealed =
@@ -416,12 +416,11 @@ TEST_F(TlsSession, TelnetOverTls)
 {
     tls->m_checkVerify->setChecked(false);
     const unsigned short port = FreePort();
-    peer.Serve(QStringLiteral("socat"),
-               {QStringLiteral("OPENSSL-LISTEN:%1,bind=127.0.0.1,reuseaddr,cert=%2,key=%3,verify=0")
-                    .arg(port)
-                    .arg(files.Pem("self"), files.Key("self")),
-                QStringLiteral("EXEC:sh %1").arg(Script("telnet.sh", "printf 'login: '; sleep 5"))},
-               port);
+    peer.Serve(
+        QStringLiteral("socat"),
+        SocatServer(files, "self", port,
+                    QStringLiteral("EXEC:sh %1").arg(Script("telnet.sh", "printf 'login: '; sleep 5"))),
+        port);
     SetFields(QStringLiteral("127.0.0.1"), port, 1470);
     Click(IDC_BUTTON_TELNET);
     const bool ran = WhileTelnetOpen(*dlg, [&](CTelDlg& tel) {
@@ -455,4 +454,3 @@ TEST_F(TlsSession, SwitchAndSettings)
 }
 
 } // namespace
-

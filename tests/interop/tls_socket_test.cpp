@@ -65,11 +65,7 @@ protected:
         file.write(script);
         file.close();
         peer.Serve(QStringLiteral("socat"),
-                   {QStringLiteral("OPENSSL-LISTEN:%1,bind=127.0.0.1,reuseaddr,cert=%2,key=%3,verify=0")
-                        .arg(port)
-                        .arg(files.Pem("self"), files.Key("self")),
-                    QStringLiteral("EXEC:sh %1").arg(file.fileName())},
-                   port);
+                   SocatServer(files, "self", port, QStringLiteral("EXEC:sh %1").arg(file.fileName())), port);
         return port;
     }
 
@@ -93,7 +89,8 @@ TEST_F(TlsSocket, BytesWaitingInsideTlsAreDelivered)
     EXPECT_TRUE(client.received.empty());
     client.take = 100;
     client.ResumeReceive();
-    EXPECT_TRUE(WaitUntil([&] { return client.received.size() == 60000; }, seconds(10))) << client.received.size();
+    EXPECT_TRUE(WaitUntil([&] { return client.received.size() == 60000; }, seconds(10)))
+        << client.received.size();
     EXPECT_EQ(std::string(60000, 'k'), client.received);
     EXPECT_EQ(-1, client.closeError);
 }

@@ -9,7 +9,8 @@ namespace {
 
 TEST(TlsFingerprint, ParsedFromTheFormsPeopleCopy)
 {
-    const QByteArray digest = QByteArray::fromHex("00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff");
+    const QByteArray digest =
+        QByteArray::fromHex("00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff");
     const QString shown = FormatFingerprint(digest);
     EXPECT_EQ(QStringLiteral("00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF:"
                              "00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF"),
@@ -23,8 +24,8 @@ TEST(TlsFingerprint, ParsedFromTheFormsPeopleCopy)
         {QStringLiteral("sha256:") + shown, true},
         {QStringLiteral("SHA256:") + shown.toLower(), true},
         {QStringLiteral("  ") + QString::fromLatin1(digest.toHex()) + QStringLiteral(" "), true},
-        {shown.left(shown.size() - 3), false},             // a byte short
-        {shown + QStringLiteral(":00"), false},            // a byte more
+        {shown.left(shown.size() - 3), false},  // a byte short
+        {shown + QStringLiteral(":00"), false}, // a byte more
         {QString(shown).replace(0, 1, QLatin1Char('g')), false},
         {QStringLiteral("sha1:") + shown, false},
         {QString(), false},
