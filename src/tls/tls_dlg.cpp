@@ -91,9 +91,11 @@ CTlsDlg::CTlsDlg(CKorvoDlg& dlg) : QDialog(&dlg), m_dlg(dlg)
         edit->setAccessibleDescription(LoadStr(410));
 
     m_comboMinVersion = new QComboBox(this);
+    // Named before anything can ask for its accessible interface, which is
+    // chosen by the name it has then.
+    m_comboMinVersion->setAccessibleName(PlainCaption(LoadStr(411)));
     m_comboMinVersion->addItem(TlsVersionName(TlsMinVersion::Tls12));
     m_comboMinVersion->addItem(TlsVersionName(TlsMinVersion::Tls13));
-    m_comboMinVersion->setAccessibleName(PlainCaption(LoadStr(411)));
     m_editServerName = new QLineEdit(this);
     m_editServerName->setPlaceholderText(LoadStr(413));
     m_editServerName->setAccessibleName(PlainCaption(LoadStr(412)));

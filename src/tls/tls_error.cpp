@@ -25,5 +25,5 @@ QString TlsFailureText(int code)
     if (!IsTlsError(code))
         return {};
     const QString& text = Latest()[static_cast<size_t>(code - TLS_ERROR_FIRST)];
-    return text.isEmpty() ? LoadStr(442).arg(QString()) : text;
+    return text.isEmpty() ? LoadStr(442) : text;
 }

@@ -9,9 +9,7 @@
 
 enum TlsErrorCode : int {
     TLS_ERROR_FIRST = 0x7E000,
-    // A certificate, key or CA file could not be used.
-    TLS_ERR_SETUP = TLS_ERROR_FIRST,
-    TLS_ERR_VERIFY,
+    TLS_ERR_VERIFY = TLS_ERROR_FIRST,
     TLS_ERR_PIN,
     TLS_ERR_NO_SHARED_CIPHER,
     TLS_ERR_VERSION,

@@ -185,7 +185,7 @@ TlsStep TlsStream::Handshake()
     if (result != 1 && !ongoing) {
         // The alert that tells the peer why still goes out.
         Drain();
-        Fail(error, result);
+        Fail(error);
         return TlsStep::Failed;
     }
     if (Drain() != 0) {
@@ -203,7 +203,7 @@ void TlsStream::FailTimeout()
     SetFailure(TLS_ERR_TIMEOUT, LoadStr(441).arg((m_pContext->Settings().handshakeTimeoutMs + 999) / 1000));
 }
 
-void TlsStream::Fail(int sslError, int result)
+void TlsStream::Fail(int sslError)
 {
     const unsigned long code = ERR_peek_last_error();
     const int reason = code != 0 ? ERR_GET_REASON(code) : 0;
@@ -233,7 +233,6 @@ void TlsStream::Fail(int sslError, int result)
         SetFailure(TLS_ERR_PROTOCOL,
                    LoadStr(443).arg(reasonText.isEmpty() ? QString::number(sslError) : reasonText));
     }
-    (void)result;
 }
 
 void TlsStream::SetFailure(int code, const QString& text)

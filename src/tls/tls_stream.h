@@ -79,7 +79,7 @@ public:
 private:
     static int VerifyCallback(int ok, X509_STORE_CTX* store);
     int Drain();
-    void Fail(int sslError, int result);
+    void Fail(int sslError);
     void SetFailure(int code, const QString& text);
     QString VerifyFailureText(long result) const;
     QString FingerprintLine() const;
