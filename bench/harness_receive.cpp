@@ -9,8 +9,8 @@
 // 3. An endless TCP flood: how often the pane and the counter repaint, and
 //    how long a click on CLEAR, then on Disconnect, takes to act.
 // 4. TLS: the handshake against openssl s_server, as the time from CONNECT
-//    to "Connected"; then the TCP flood of 1. plain and over TLS (socat in
-//    front of the peer), three alternating rounds, the best of each.
+//    to "Connected"; then the TCP flood of 1. plain and over TLS (the peer
+//    on OpenSSL), three alternating rounds, the best of each.
 //
 // Runs on the display given in DISPLAY (xcb), else offscreen, with the
 // accessibility bridge off:
@@ -290,14 +290,11 @@ bool TlsFigures(std::int64_t total, const int& messages)
         CKorvoDlg window;
         window.Create();
         ShowAndWaitForPaint(window);
-        std::unique_ptr<harness::TlsFront> front;
         if (!overTls)
             return harness::FloodFullPane(window, total, messages);
         harness::UseTls(window, true);
-        return harness::FloodFullPane(window, total, messages, [&](unsigned short backend) {
-            front = std::make_unique<harness::TlsFront>(backend);
-            return front->Port();
-        });
+        harness::TlsLoopbackSender peer(PatternBlock(), total);
+        return harness::FloodFullPaneFrom(window, peer.Port(), total, messages);
     };
     harness::PaneFlood plain, tls;
     for (int round = 0; round < 3; ++round) {

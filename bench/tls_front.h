@@ -4,12 +4,15 @@
 // loopback peer, with a throwaway certificate, and the dialog speaks TLS to
 // it, unverified, as a user testing a self-signed device would.
 #include "harness_support.h"
+#include "tls/tls_certificate.h"
 #include "tls/tls_dlg.h"
 #include "ui/korvo_dlg.h"
 
 #include <QCheckBox>
 #include <QProcess>
 #include <QTemporaryDir>
+
+#include <openssl/ssl.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -82,6 +85,66 @@ private:
     QTemporaryDir m_dir;
     QProcess m_socat;
     unsigned short m_port = 0;
+};
+
+// As LoopbackSender, over TLS: the sending thread encrypts, so that a flood
+// over TLS has as many busy threads as one without (a relay in between
+// would add one, which two cores feel). A server on OpenSSL with a
+// throwaway certificate; it sends full records.
+class TlsLoopbackSender
+{
+public:
+    TlsLoopbackSender(std::string block, std::int64_t total) : m_block(std::move(block)), m_total(total)
+    {
+        m_listen = ListenOnLoopback(m_port);
+        m_ctx = SSL_CTX_new(TLS_server_method());
+        m_cert = MakeSelfSignedCertificate();
+        SSL_CTX_use_certificate(m_ctx, m_cert.certificate.get());
+        SSL_CTX_use_PrivateKey(m_ctx, m_cert.key.get());
+        m_thread = std::thread([this] { Run(); });
+    }
+    ~TlsLoopbackSender()
+    {
+        m_thread.join();
+        ::close(m_listen);
+        SSL_CTX_free(m_ctx);
+    }
+    TlsLoopbackSender(const TlsLoopbackSender&) = delete;
+    TlsLoopbackSender& operator=(const TlsLoopbackSender&) = delete;
+
+    unsigned short Port() const { return m_port; }
+
+private:
+    void Run()
+    {
+        const int fd = ::accept(m_listen, nullptr, nullptr);
+        SSL* ssl = SSL_new(m_ctx);
+        SSL_set_fd(ssl, fd);
+        if (SSL_accept(ssl) == 1) {
+            std::int64_t sent = 0;
+            while (sent < m_total) {
+                const int want = static_cast<int>(std::min<std::int64_t>(m_block.size(), m_total - sent));
+                const int n = SSL_write(ssl, m_block.data(), want);
+                if (n <= 0)
+                    break;
+                sent += n;
+            }
+            SSL_shutdown(ssl);
+            char sink[256];
+            while (SSL_read(ssl, sink, sizeof sink) > 0) {
+            }
+        }
+        SSL_free(ssl);
+        ::close(fd);
+    }
+
+    const std::string m_block;
+    const std::int64_t m_total;
+    int m_listen = -1;
+    unsigned short m_port = 0;
+    SSL_CTX* m_ctx = nullptr;
+    SelfSignedCertificate m_cert;
+    std::thread m_thread;
 };
 
 // The TLS switch on, nothing verified.

@@ -97,10 +97,10 @@ std::shared_ptr<const TlsContext> TlsContext::Create(const TlsSettings& settings
     }
     SSL_CTX_set_min_proto_version(ctx, settings.minVersion == TlsMinVersion::Tls13 ? TLS1_3_VERSION
                                                                                    : TLS1_2_VERSION);
-    // Records are read in big pieces; what was read ahead is drained without
-    // waiting for the socket (see CAsyncSocket).
+    // Records are read several at a time; what was read ahead is drained
+    // without waiting for the socket (see CAsyncSocket).
     SSL_CTX_set_read_ahead(ctx, 1);
-    SSL_CTX_set_mode(ctx, SSL_MODE_RELEASE_BUFFERS);
+    SSL_CTX_set_default_read_buffer_len(ctx, 4 * SSL3_RT_MAX_PACKET_SIZE);
     SSL_CTX_set_keylog_callback(ctx, WriteKeyLogLine);
 
     const bool caFile = settings.UsesCaFile();

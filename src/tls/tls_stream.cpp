@@ -280,14 +280,15 @@ TlsStep TlsStream::Fill()
         return TlsStep::Reset;
     if (m_bBroken || !m_pSsl)
         return TlsStep::Failed;
-    m_in.resize(kRecordPlaintext);
-    m_nInOffset = 0;
+    if (!m_in)
+        m_in = std::make_unique<unsigned char[]>(kRecordPlaintext);
     ERR_clear_error();
     errno = 0;
-    const int n = SSL_read(m_pSsl, m_in.data(), kRecordPlaintext);
+    const int n = SSL_read(m_pSsl, m_in.get(), kRecordPlaintext);
     const int error = n > 0 ? SSL_ERROR_NONE : SSL_get_error(m_pSsl, n);
     const int sysError = errno;
-    m_in.resize(static_cast<size_t>(std::max(n, 0)));
+    m_nInOffset = 0;
+    m_nInEnd = static_cast<size_t>(std::max(n, 0));
     // Reading may have answered something (a key update, say).
     Drain();
     if (n > 0)
@@ -331,7 +332,7 @@ bool TlsStream::HasPending() const
 int TlsStream::Take(void* buffer, int length, bool peek)
 {
     const int n = static_cast<int>(std::min<qsizetype>(Buffered(), std::max(length, 0)));
-    std::memcpy(buffer, m_in.data() + m_nInOffset, static_cast<size_t>(n));
+    std::memcpy(buffer, m_in.get() + m_nInOffset, static_cast<size_t>(n));
     if (!peek)
         m_nInOffset += static_cast<size_t>(n);
     return n;

@@ -53,7 +53,7 @@ public:
     // Reads the next record's plaintext into the buffer when it is empty.
     TlsStep Fill();
     // Plaintext read and not yet taken.
-    qsizetype Buffered() const { return static_cast<qsizetype>(m_in.size() - m_nInOffset); }
+    qsizetype Buffered() const { return static_cast<qsizetype>(m_nInEnd - m_nInOffset); }
     // Plaintext or records already read from the socket: the next Fill may
     // succeed without the socket becoming readable.
     bool HasPending() const;
@@ -97,8 +97,10 @@ private:
     QByteArray m_peerSha256;
     // The name the peer's certificate is checked for.
     QString m_strCheckedName;
-    std::vector<unsigned char> m_in;
+    // Plaintext of the last record read, from m_nInOffset to m_nInEnd.
+    std::unique_ptr<unsigned char[]> m_in;
     size_t m_nInOffset = 0;
+    size_t m_nInEnd = 0;
     std::vector<unsigned char> m_out;
     size_t m_nOutOffset = 0;
 };
