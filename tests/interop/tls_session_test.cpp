@@ -17,6 +17,7 @@
 #include <sys/socket.h>
 
 #include <cstring>
+#include <functional>
 
 using namespace korvo::test;
 using std::chrono::seconds;
@@ -428,6 +429,62 @@ TEST_F(TlsSession, TelnetOverTls)
     });
     EXPECT_TRUE(ran);
     EXPECT_TRUE(boxes.shown.empty()) << boxes.LastText().toStdString();
+}
+
+// Files that cannot be used stop CONNECT and Listen with one message naming
+// the file; nothing is left connecting or listening.
+TEST_F(TlsSession, UnusableFilesStopTheSession)
+{
+    const QString missing = Path(QStringLiteral("missing.pem"));
+    const QString notAKey = files.Pem("ca"); // a certificate where the key should be
+    const struct
+    {
+        const char* name;
+        bool server;
+        std::function<void()> choose;
+        QString named;
+    } cases[] = {
+        {"server certificate", true,
+         [&] {
+             tls->m_radioCertFiles->setChecked(true);
+             tls->m_editCertFile->setText(missing);
+         },
+         missing},
+        {"server key", true,
+         [&] {
+             tls->m_radioCertFiles->setChecked(true);
+             tls->m_editCertFile->setText(files.Pem("server"));
+             tls->m_editKeyFile->setText(notAKey);
+         },
+         notAKey},
+        {"CA file", false, [&] { UseCaFile(missing); }, missing},
+        {"client certificate", false,
+         [&] {
+             tls->m_radioSystemCa->setChecked(true);
+             tls->m_editClientCertFile->setText(files.Pem("client"));
+             tls->m_editClientKeyFile->setText(files.Key("server"));
+         },
+         files.Key("server")},
+    };
+    Fd listener = Listener();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        boxes.shown.clear();
+        c.choose();
+        if (c.server) {
+            SetMode(MODE_TCP_SERVER);
+            const unsigned short port = FreePort();
+            SetFields(QString(), 1470, port);
+            Click(IDC_BUTTON_CONNECT);
+            EXPECT_FALSE(Listening(port));
+        } else {
+            ConnectTo(LocalPort(listener.get()));
+        }
+        EXPECT_TRUE(
+            QString::fromStdString(FailedWith()).startsWith(QStringLiteral("Cannot use %1: ").arg(c.named)));
+        EXPECT_EQ(STATE_READY, dlg->m_nState);
+        EXPECT_FALSE(dlg->m_sock.IsOpen() || dlg->m_sockListen.IsOpen());
+    }
 }
 
 // The title says TLS while the switch is on; the switch is off at every start
