@@ -185,7 +185,7 @@ const StringEntry kEnglish[] = {
     {446, "the peer does not speak TLS (%1)"},
     {447, "the peer sent no certificate, and one is required"},
     {448, "the peer refused the handshake: %1"},
-    {449, " - TLS"},
+    {449, "the file holds no private key"},
 };
 
 const StringEntry kKorean[] = {
@@ -370,7 +370,7 @@ const StringEntry kKorean[] = {
     {446, "상대가 TLS를 사용하지 않습니다(%1)"},
     {447, "상대가 인증서를 보내지 않았지만 인증서가 필요합니다"},
     {448, "상대가 핸드셰이크를 거부했습니다: %1"},
-    {449, " - TLS"},
+    {449, "파일에 개인 키가 없습니다"},
 };
 
 const StringEntry kChinese[] = {
@@ -553,7 +553,7 @@ const StringEntry kChinese[] = {
     {446, "对方不使用 TLS（%1）"},
     {447, "对方未发送证书，而本方要求证书"},
     {448, "对方拒绝了握手：%1"},
-    {449, " - TLS"},
+    {449, "文件中没有私钥"},
 };
 
 } // namespace

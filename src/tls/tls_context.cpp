@@ -49,10 +49,14 @@ QByteArray FileName(const QString& path)
 
 QString TakeOpenSslError()
 {
-    const unsigned long code = ERR_peek_last_error();
+    // The first error is the cause ("No such file or directory", "no start
+    // line"); the later ones only say which layer passed it on ("PEM lib").
+    const unsigned long code = ERR_peek_error();
     ERR_clear_error();
     if (code == 0)
         return {};
+    if (ERR_SYSTEM_ERROR(code))
+        return QString::fromLocal8Bit(std::strerror(ERR_GET_REASON(code)));
     const char* reason = ERR_reason_error_string(code);
     return reason ? QString::fromUtf8(reason) : QString::fromLatin1(ERR_error_string(code, nullptr));
 }
@@ -72,8 +76,16 @@ bool TlsContext::UseCertificateFiles(const QString& certFile, const QString& key
         return false;
     }
     const QString key = keyFile.isEmpty() ? certFile : keyFile;
-    if (SSL_CTX_use_PrivateKey_file(m_pCtx, FileName(key).constData(), SSL_FILETYPE_PEM) != 1 ||
-        SSL_CTX_check_private_key(m_pCtx) != 1) {
+    if (SSL_CTX_use_PrivateKey_file(m_pCtx, FileName(key).constData(), SSL_FILETYPE_PEM) != 1) {
+        // A file that read as no key: say so, not how the decoders gave up.
+        const int library = ERR_GET_LIB(ERR_peek_error());
+        const bool noKey = !ERR_SYSTEM_ERROR(ERR_peek_error()) &&
+                           (library == ERR_LIB_PEM || library == ERR_LIB_OSSL_DECODER || library == ERR_LIB_ASN1);
+        const QString why = TakeOpenSslError();
+        *error = LoadStr(445).arg(key, noKey ? LoadStr(449) : why);
+        return false;
+    }
+    if (SSL_CTX_check_private_key(m_pCtx) != 1) {
         *error = LoadStr(445).arg(key, TakeOpenSslError());
         return false;
     }

@@ -241,7 +241,7 @@ void CKorvoDlg::ShowTitle()
     // The title that message boxes use stays the program's.
     QString title = m_strTitle;
     if (IsTlsOn())
-        title += LoadStr(449);
+        title += QStringLiteral(" - TLS");
     if (m_pCapture && m_pCapture->IsRunning())
         title += LoadStr(207).arg(QFileInfo(m_pCapture->Path()).fileName());
     setWindowTitle(title);

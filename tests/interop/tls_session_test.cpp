@@ -443,28 +443,29 @@ TEST_F(TlsSession, UnusableFilesStopTheSession)
         bool server;
         std::function<void()> choose;
         QString named;
+        const char* why;
     } cases[] = {
         {"server certificate", true,
          [&] {
              tls->m_radioCertFiles->setChecked(true);
              tls->m_editCertFile->setText(missing);
          },
-         missing},
+         missing, "No such file or directory"},
         {"server key", true,
          [&] {
              tls->m_radioCertFiles->setChecked(true);
              tls->m_editCertFile->setText(files.Pem("server"));
              tls->m_editKeyFile->setText(notAKey);
          },
-         notAKey},
-        {"CA file", false, [&] { UseCaFile(missing); }, missing},
+         notAKey, "the file holds no private key"},
+        {"CA file", false, [&] { UseCaFile(missing); }, missing, "No such file or directory"},
         {"client certificate", false,
          [&] {
              tls->m_radioSystemCa->setChecked(true);
              tls->m_editClientCertFile->setText(files.Pem("client"));
              tls->m_editClientKeyFile->setText(files.Key("server"));
          },
-         files.Key("server")},
+         files.Key("server"), "key values mismatch"},
     };
     Fd listener = Listener();
     for (const auto& c : cases) {
@@ -480,8 +481,8 @@ TEST_F(TlsSession, UnusableFilesStopTheSession)
         } else {
             ConnectTo(LocalPort(listener.get()));
         }
-        EXPECT_TRUE(
-            QString::fromStdString(FailedWith()).startsWith(QStringLiteral("Cannot use %1: ").arg(c.named)));
+        EXPECT_EQ(QStringLiteral("Cannot use %1: %2").arg(c.named, QLatin1String(c.why)).toStdString(),
+                  FailedWith());
         EXPECT_EQ(STATE_READY, dlg->m_nState);
         EXPECT_FALSE(dlg->m_sock.IsOpen() || dlg->m_sockListen.IsOpen());
     }
