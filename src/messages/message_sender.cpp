@@ -21,10 +21,10 @@ MessageSender::~MessageSender()
         m_queue.Cancel(m_list->ticket);
 }
 
-void MessageSender::Start(Id id, QByteArray bytes, std::chrono::milliseconds interval, int count)
+void MessageSender::Start(Id id, ByteTemplate bytes, std::chrono::milliseconds interval, int count)
 {
     Stop(id);
-    if (bytes.isEmpty())
+    if (bytes.IsEmpty())
         return;
     Run run;
     run.bytes = std::move(bytes);
@@ -36,7 +36,7 @@ void MessageSender::Start(Id id, QByteArray bytes, std::chrono::milliseconds int
 
 void MessageSender::QueueRun(Id id, Run& run)
 {
-    run.ticket = m_queue.Enqueue(run.bytes, run.start + run.slot * run.interval,
+    run.ticket = m_queue.Enqueue(Render(id, run.bytes, run.taken), run.start + run.slot * run.interval,
                                  [this, id](OutgoingQueue::Outcome outcome, int) { OnRunDone(id, outcome); });
 }
 
@@ -69,11 +69,11 @@ void MessageSender::OnRunDone(Id id, OutgoingQueue::Outcome outcome)
 void MessageSender::StartList(std::vector<Step> steps, bool loop)
 {
     StopList();
-    steps.erase(std::remove_if(steps.begin(), steps.end(), [](const Step& s) { return s.bytes.isEmpty(); }),
+    steps.erase(std::remove_if(steps.begin(), steps.end(), [](const Step& s) { return s.bytes.IsEmpty(); }),
                 steps.end());
     if (steps.empty())
         return;
-    m_list = ListRun{std::move(steps), loop, 0, Clock::now(), 0};
+    m_list = ListRun{std::move(steps), loop, 0, Clock::now(), 0, {}};
     QueueListStep();
 }
 
@@ -85,7 +85,8 @@ void MessageSender::SetListLoop(bool loop)
 
 void MessageSender::QueueListStep()
 {
-    m_list->ticket = m_queue.Enqueue(m_list->steps[m_list->index].bytes, m_list->due,
+    const Step& step = m_list->steps[m_list->index];
+    m_list->ticket = m_queue.Enqueue(Render(step.id, step.bytes, m_list->taken), m_list->due,
                                      [this](OutgoingQueue::Outcome outcome, int) { OnListDone(outcome); });
 }
 
@@ -121,18 +122,20 @@ void MessageSender::Stop(Id id)
     const auto it = m_runs.find(id);
     if (it == m_runs.end())
         return;
-    const OutgoingQueue::Ticket ticket = it->second.ticket;
+    const Run run = std::move(it->second);
     m_runs.erase(it);
-    m_queue.Cancel(ticket);
+    Cancel(id, run.ticket, run.taken);
 }
 
 void MessageSender::StopList()
 {
     if (!m_list)
         return;
+    const Id id = m_list->steps[m_list->index].id;
     const OutgoingQueue::Ticket ticket = m_list->ticket;
+    const Taken taken = m_list->taken;
     m_list.reset();
-    m_queue.Cancel(ticket);
+    Cancel(id, ticket, taken);
 }
 
 void MessageSender::StopAll()
@@ -140,6 +143,32 @@ void MessageSender::StopAll()
     while (!m_runs.empty())
         Stop(m_runs.begin()->first);
     StopList();
+}
+
+std::uint32_t MessageSender::NextCounter(Id id) const
+{
+    const auto it = m_counters.find(id);
+    return it != m_counters.end() ? it->second : 0;
+}
+
+QByteArray MessageSender::Render(Id id, const ByteTemplate& bytes, Taken& taken)
+{
+    // Bytes without a counter leave the counters alone.
+    taken.reset();
+    if (!bytes.HasCounter())
+        return bytes.Render(0);
+    taken = m_counters[id]++;
+    return bytes.Render(*taken);
+}
+
+void MessageSender::Cancel(Id id, OutgoingQueue::Ticket ticket, Taken taken)
+{
+    if (!m_queue.Cancel(ticket) || !taken)
+        return;
+    // Unless a later send took the next number.
+    const auto it = m_counters.find(id);
+    if (it != m_counters.end() && it->second == *taken + 1)
+        it->second = *taken;
 }
 
 void MessageSender::Ended()

@@ -9,6 +9,11 @@
 // one finished); after a stall it skips the slots already gone instead of
 // catching up in a burst. A failed or dropped send
 // (the session ended) ends its run; nothing starts again by itself.
+//
+// The bytes of each send are computed when it is queued. A message with a
+// counter field counts its sends (its own runs and its list steps alike);
+// a send taken back before any of it went gives its number back.
+#include "messages/byte_template.h"
 #include "net/outgoing_queue.h"
 
 #include <QByteArray>
@@ -37,7 +42,7 @@ public:
     struct Step
     {
         Id id = 0;
-        QByteArray bytes;
+        ByteTemplate bytes;
         // Before the next step, start to start.
         std::chrono::milliseconds delay{0};
     };
@@ -49,7 +54,7 @@ public:
 
     // Sends `bytes` (not empty) once when `interval` is 0, else every
     // `interval`, `count` times (0: until stopped). Replaces a run of `id`.
-    void Start(Id id, QByteArray bytes, std::chrono::milliseconds interval, int count);
+    void Start(Id id, ByteTemplate bytes, std::chrono::milliseconds interval, int count);
     // Sends every step in order, each `delay` after the one before; again
     // from the first after the last while `loop`.
     void StartList(std::vector<Step> steps, bool loop);
@@ -64,21 +69,30 @@ public:
     bool IsListRunning() const { return m_list.has_value(); }
     bool IsIdle() const { return m_runs.empty() && !m_list; }
 
+    // The counter the next send of `id` carries.
+    std::uint32_t NextCounter(Id id) const;
+    // A new session: every counter starts again at 0.
+    void ResetCounters() { m_counters.clear(); }
+
     // A message went out whole.
     std::function<void(Id id)> m_onSent;
     // A run ended by itself (its count reached, a failure, the session's end).
     std::function<void()> m_onEnded;
 
 private:
+    // The number a queued send carries, to give back if it never goes.
+    using Taken = std::optional<std::uint32_t>;
+
     struct Run
     {
-        QByteArray bytes;
+        ByteTemplate bytes;
         Clock::duration interval{};
         int count = 0;
         int sent = 0;
         Clock::time_point start;
         std::int64_t slot = 0;
         OutgoingQueue::Ticket ticket = 0;
+        Taken taken;
     };
     struct ListRun
     {
@@ -87,6 +101,7 @@ private:
         std::size_t index = 0;
         Clock::time_point due;
         OutgoingQueue::Ticket ticket = 0;
+        Taken taken;
     };
 
     void QueueRun(Id id, Run& run);
@@ -94,8 +109,12 @@ private:
     void QueueListStep();
     void OnListDone(OutgoingQueue::Outcome outcome);
     void Ended();
+    // The bytes of the next send of `id`, its counter taken.
+    QByteArray Render(Id id, const ByteTemplate& bytes, Taken& taken);
+    void Cancel(Id id, OutgoingQueue::Ticket ticket, Taken taken);
 
     OutgoingQueue& m_queue;
     std::map<Id, Run> m_runs;
     std::optional<ListRun> m_list;
+    std::map<Id, std::uint32_t> m_counters;
 };

@@ -85,12 +85,21 @@ void CReplyEngine::OnSessionOpened(const SessionInfo& session, const TapTime&)
     m_protocol = session.protocol;
     m_gapTimer.Stop();
     m_pMatcher->Reset();
+    ResetCounters();
 }
 
 void CReplyEngine::OnSessionEnded(bool, const TapTime&)
 {
     m_bMatching = false;
     m_gapTimer.Stop();
+    ResetCounters();
+}
+
+void CReplyEngine::ResetCounters()
+{
+    // Each session's replies count from 0.
+    for (int row = 0; row < m_rules.count(); ++row)
+        m_rules.at(row).counter = 0;
 }
 
 void CReplyEngine::OnBytesReceived(const std::uint8_t* data, int length, const sockaddr* peer,
@@ -119,7 +128,7 @@ void CReplyEngine::Fire(const sockaddr* peer)
         ReplyRule& rule = m_rules.at(match.rule);
         if (!rule.enabled || rule.limit.Paused())
             continue;
-        if (peer && rule.reply.size() > DATAGRAM_MAX) {
+        if (peer && rule.reply.Size() > DATAGRAM_MAX) {
             // Sent, it would end the session with the system's complaint.
             rule.limit.Pause();
             if (m_onRuleChanged)
@@ -138,13 +147,14 @@ void CReplyEngine::Fire(const sockaddr* peer)
             continue;
         }
         ++rule.matched;
-        if (!rule.reply.isEmpty()) {
+        if (!rule.reply.IsEmpty()) {
             const auto due = std::max(match.read + std::chrono::milliseconds(rule.delayMs), match.decided);
             // The queue tells the outcome from a later tick, never from inside Enqueue.
             auto ticket = std::make_shared<OutgoingQueue::Ticket>();
             *ticket = m_outgoing.Enqueue(
-                rule.reply, due, [this, ticket](OutgoingQueue::Outcome, int) { m_pending.erase(*ticket); },
-                peer, AddressLength(peer));
+                rule.reply.Render(rule.reply.HasCounter() ? rule.counter++ : 0), due,
+                [this, ticket](OutgoingQueue::Outcome, int) { m_pending.erase(*ticket); }, peer,
+                AddressLength(peer));
             m_pending.insert(*ticket);
         }
         if (m_onRuleChanged)

@@ -3,7 +3,8 @@
 // CReplyEngine: the rules at work. It hears the main window's session through
 // its taps, matches what the session receives (never while the Telnet window
 // owns the connection) and queues each reply on the window's outgoing queue,
-// due at the time of the read that completed the match plus the rule's delay.
+// due at the time of the read that completed the match plus the rule's delay,
+// with its fields computed then (counters from 0 in each session).
 // Over UDP each datagram is matched on its own and answered at its source.
 #include "net/outgoing_queue.h"
 #include "net/session_tap.h"
@@ -68,6 +69,7 @@ private:
     void ArmGap();
     void OnGap();
     void DropPending();
+    void ResetCounters();
 
     SessionTaps& m_taps;
     OutgoingQueue& m_outgoing;
