@@ -12,12 +12,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 namespace {
-
-// A TLS record holds at most this much plaintext.
-constexpr int kRecordPlaintext = 16384;
 
 bool IsIpAddress(const QByteArray& name)
 {
@@ -280,15 +276,14 @@ TlsStep TlsStream::Fill()
         return TlsStep::Reset;
     if (m_bBroken || !m_pSsl)
         return TlsStep::Failed;
-    if (!m_in)
-        m_in = std::make_unique<unsigned char[]>(kRecordPlaintext);
+    // A peek decrypts the record where it lies; the read that takes it then
+    // copies it once, straight into the reader's buffer.
     ERR_clear_error();
     errno = 0;
-    const int n = SSL_read(m_pSsl, m_in.get(), kRecordPlaintext);
+    unsigned char first;
+    const int n = SSL_peek(m_pSsl, &first, 1);
     const int error = n > 0 ? SSL_ERROR_NONE : SSL_get_error(m_pSsl, n);
     const int sysError = errno;
-    m_nInOffset = 0;
-    m_nInEnd = static_cast<size_t>(std::max(n, 0));
     // Reading may have answered something (a key update, say).
     Drain();
     if (n > 0)
@@ -324,6 +319,11 @@ TlsStep TlsStream::Fill()
     }
 }
 
+qsizetype TlsStream::Buffered() const
+{
+    return m_pSsl ? SSL_pending(m_pSsl) : 0;
+}
+
 bool TlsStream::HasPending() const
 {
     return Buffered() > 0 || (m_pSsl && !m_bBroken && SSL_has_pending(m_pSsl));
@@ -331,11 +331,13 @@ bool TlsStream::HasPending() const
 
 int TlsStream::Take(void* buffer, int length, bool peek)
 {
+    // No more than the decrypted record holds, so no socket read happens here.
     const int n = static_cast<int>(std::min<qsizetype>(Buffered(), std::max(length, 0)));
-    std::memcpy(buffer, m_in.get() + m_nInOffset, static_cast<size_t>(n));
-    if (!peek)
-        m_nInOffset += static_cast<size_t>(n);
-    return n;
+    if (n == 0)
+        return 0;
+    ERR_clear_error();
+    const int taken = peek ? SSL_peek(m_pSsl, buffer, n) : SSL_read(m_pSsl, buffer, n);
+    return std::max(taken, 0);
 }
 
 bool TlsStream::Write(const void* buffer, int length)

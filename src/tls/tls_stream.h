@@ -50,10 +50,11 @@ public:
     // Gives up a handshake that took too long.
     void FailTimeout();
 
-    // Reads the next record's plaintext into the buffer when it is empty.
+    // Decrypts the next record when the last one was taken; its plaintext
+    // stays inside TLS until Take copies it out.
     TlsStep Fill();
-    // Plaintext read and not yet taken.
-    qsizetype Buffered() const { return static_cast<qsizetype>(m_nInEnd - m_nInOffset); }
+    // Plaintext decrypted and not yet taken.
+    qsizetype Buffered() const;
     // Plaintext or records already read from the socket: the next Fill may
     // succeed without the socket becoming readable.
     bool HasPending() const;
@@ -97,10 +98,6 @@ private:
     QByteArray m_peerSha256;
     // The name the peer's certificate is checked for.
     QString m_strCheckedName;
-    // Plaintext of the last record read, from m_nInOffset to m_nInEnd.
-    std::unique_ptr<unsigned char[]> m_in;
-    size_t m_nInOffset = 0;
-    size_t m_nInEnd = 0;
     std::vector<unsigned char> m_out;
     size_t m_nOutOffset = 0;
 };
