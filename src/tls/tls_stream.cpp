@@ -335,7 +335,6 @@ int TlsStream::Take(void* buffer, int length, bool peek)
     const int n = static_cast<int>(std::min<qsizetype>(Buffered(), std::max(length, 0)));
     if (n == 0)
         return 0;
-    ERR_clear_error();
     const int taken = peek ? SSL_peek(m_pSsl, buffer, n) : SSL_read(m_pSsl, buffer, n);
     return std::max(taken, 0);
 }
