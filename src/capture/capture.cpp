@@ -1,12 +1,9 @@
 #include "capture/capture.h"
 
 #include "platform/message_box.h"
-#include "platform/strings.h"
 #include "ui/korvo_dlg.h"
 
-#include <QAccessible>
 #include <QAction>
-#include <QFileInfo>
 
 CCapture::CCapture(CKorvoDlg& dlg) : m_dlg(dlg), m_recorder(dlg.m_taps)
 {
@@ -29,13 +26,7 @@ void CCapture::ShowState()
     const bool running = IsRunning();
     m_dlg.m_actCaptureStart->setEnabled(!running);
     m_dlg.m_actCaptureStop->setEnabled(running);
-    // The title that message boxes use stays the program's.
-    m_dlg.setWindowTitle(running
-                             ? m_dlg.m_strTitle + LoadStr(207).arg(QFileInfo(m_recorder.Path()).fileName())
-                             : m_dlg.m_strTitle);
-    // Screen readers learn of the new title only when told.
-    QAccessibleEvent event(&m_dlg, QAccessible::NameChanged);
-    QAccessible::updateAccessibility(&event);
+    m_dlg.ShowTitle();
 }
 
 void CCapture::Report(const CaptureFailure& failure)

@@ -18,6 +18,7 @@ public:
     CCapture& operator=(const CCapture&) = delete;
 
     bool IsRunning() const { return m_recorder.IsRunning(); }
+    const QString& Path() const { return m_recorder.Path(); }
     // Starts into the file, emptied; a session under way is recorded from
     // now. A file that cannot be opened is reported once, a moment later.
     bool Start(const QString& path, CaptureFormat format);

@@ -12,9 +12,12 @@
 #include "platform/strings.h"
 #include "progress/send_dlg.h"
 #include "replies/replies_dlg.h"
+#include "tls/tls_dlg.h"
 #include "ui/about_dlg.h"
 
+#include <QAccessible>
 #include <QAction>
+#include <QFileInfo>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -58,6 +61,7 @@ CKorvoDlg::~CKorvoDlg()
     // items in its queue. A session still open ends here, for a capture to
     // record.
     EndTapSession(SessionEnd::ClosedBy(SessionSide::Local));
+    m_pTlsDlg.reset();
     m_pRepliesDlg.reset();
     m_pMessagesDlg.reset();
     m_pCapture.reset();
@@ -79,6 +83,7 @@ void CKorvoDlg::AddWindowActions()
     m_actCaptureStop->setEnabled(false);
     m_actMessages = add(202, QKeySequence(Qt::CTRL | Qt::Key_M), &CKorvoDlg::OnMessages);
     m_actReplies = add(203, QKeySequence(Qt::CTRL | Qt::Key_R), &CKorvoDlg::OnReplies);
+    m_actTls = add(400, QKeySequence(Qt::CTRL | Qt::Key_T), &CKorvoDlg::OnTls);
 }
 
 QWidget* CKorvoDlg::CreateControl(const ControlTemplate& control, QWidget* parent)
@@ -233,6 +238,20 @@ void CKorvoDlg::SetAccessibleNames()
     }
 }
 
+void CKorvoDlg::ShowTitle()
+{
+    // The title that message boxes use stays the program's.
+    QString title = m_strTitle;
+    if (IsTlsOn())
+        title += QStringLiteral(" - TLS");
+    if (m_pCapture && m_pCapture->IsRunning())
+        title += LoadStr(207).arg(QFileInfo(m_pCapture->Path()).fileName());
+    setWindowTitle(title);
+    // Screen readers learn of the new title only when told.
+    QAccessibleEvent event(this, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&event);
+}
+
 void CKorvoDlg::OnSelchangeMode()
 {
     const int mode = m_comboMode->currentIndex();
@@ -328,6 +347,8 @@ void CKorvoDlg::ShowWindowMenu(const QPoint& globalPos)
     menu.addSeparator();
     menu.addAction(m_actMessages);
     menu.addAction(m_actReplies);
+    menu.addSeparator();
+    menu.addAction(m_actTls);
     if (menu.exec(globalPos) == about)
         OnSysCommand(IDM_ABOUTBOX);
 }
