@@ -200,6 +200,8 @@ CRepliesDlg::CRepliesDlg(CKorvoDlg& dlg)
     connect(m_model, &QAbstractItemModel::rowsInserted, this, rebuild);
     connect(m_model, &QAbstractItemModel::rowsRemoved, this, rebuild);
     connect(m_model, &QAbstractItemModel::rowsMoved, this, rebuild);
+    // A change refused for the file's size puts the rows back.
+    connect(m_model, &QAbstractItemModel::modelReset, this, rebuild);
     connect(m_model, &QAbstractItemModel::dataChanged, this, [this] { ShowSelectedEnabled(); });
     connect(m_panel, &CListPanel::currentRowChanged, this, [this] { ShowSelectedEnabled(); });
     connect(m_checkAuto, &QCheckBox::toggled, this, [this](bool on) { m_engine->SetActive(on); });
