@@ -86,8 +86,9 @@ void CKorvoDlg::KillSendTimer()
 bool CKorvoDlg::CanSendQueued(SendSchedule::Clock::time_point now) const
 {
     // The rest of a pane chunk that went out short comes first, so the queue's
-    // bytes never land inside one of the pane's chunks.
-    const bool paneChunkOpen = CanSendChunk() && m_nSendCount < m_nPaneChunkEnd;
+    // bytes never land inside one of the pane's chunks: paused in its middle,
+    // the queue waits for Start too.
+    const bool paneChunkOpen = m_nSendCount < m_nPaneChunkEnd;
     return IsSendingState(m_nState) && !m_bTelnetActive && !m_bSendBlocked && !paneChunkOpen &&
            m_outgoing.Next(now) != nullptr;
 }
@@ -97,8 +98,10 @@ std::optional<SendSchedule::Clock::time_point> CKorvoDlg::NextSendTick(SendSched
     std::optional<SendSchedule::Clock::time_point> due;
     if (CanSendChunk())
         due = m_sendSchedule.Next(true, now);
+    // A queue held by a paused pane chunk waits for Start, which wakes the timer.
+    const bool heldByPane = m_nSendCount < m_nPaneChunkEnd && !CanSendChunk();
     if (const auto queued = m_outgoing.NextDue();
-        queued && IsSendingState(m_nState) && !m_bTelnetActive && !m_bSendBlocked) {
+        queued && IsSendingState(m_nState) && !m_bTelnetActive && !m_bSendBlocked && !heldByPane) {
         const auto at = m_sendSchedule.Next(true, std::max(now, *queued));
         due = due ? std::min(*due, at) : at;
     }
@@ -276,6 +279,12 @@ int CKorvoDlg::OnSendNotify(int code, int)
 {
     switch (code) {
     case SEND_CANCEL:
+        m_bSendPaused = 1;
+        // The transfer only starts over from here on, so a chunk that went out
+        // short is given up and the queue need not wait for it.
+        m_nPaneChunkEnd = m_nSendCount;
+        WakeSendTimer();
+        break;
     case SEND_PAUSE:
         m_bSendPaused = 1;
         break;
