@@ -1,6 +1,7 @@
 #include "messages/message_sender.h"
 
 #include <algorithm>
+#include <memory>
 #include <utility>
 
 std::int64_t NextRepeatSlot(std::int64_t slot, std::chrono::nanoseconds elapsed,
@@ -19,10 +20,57 @@ MessageSender::~MessageSender()
         m_queue.Cancel(run.ticket);
     if (m_list)
         m_queue.Cancel(m_list->ticket);
+    for (const auto& [ticket, finishing] : m_finishing)
+        m_queue.Cancel(ticket);
+}
+
+OutgoingQueue::Ticket
+MessageSender::Queue(const QByteArray& bytes, Clock::time_point due,
+                     std::function<void(OutgoingQueue::Ticket, OutgoingQueue::Outcome)> done)
+{
+    // The queue tells the outcome from a later tick, never from inside Enqueue.
+    auto ticket = std::make_shared<OutgoingQueue::Ticket>();
+    *ticket = m_queue.Enqueue(bytes, due, [ticket, done = std::move(done)](OutgoingQueue::Outcome outcome, int) {
+        done(*ticket, outcome);
+    });
+    return *ticket;
+}
+
+void MessageSender::Withdraw(OutgoingQueue::Ticket ticket, Id id, const QByteArray& bytes)
+{
+    // The peer has part of it: the rest goes, and it counts.
+    if (m_queue.UnderWay(ticket))
+        m_finishing[ticket] = {id, bytes};
+    else
+        m_queue.Cancel(ticket);
+}
+
+bool MessageSender::Finished(OutgoingQueue::Ticket ticket, OutgoingQueue::Outcome outcome)
+{
+    const auto it = m_finishing.find(ticket);
+    if (it == m_finishing.end())
+        return false;
+    const Id id = it->second.id;
+    m_finishing.erase(it);
+    if (outcome == OutgoingQueue::Outcome::Sent && m_onSent)
+        m_onSent(id);
+    return true;
+}
+
+bool MessageSender::GoingOut(Id id, const QByteArray& bytes) const
+{
+    if (const auto run = m_runs.find(id);
+        run != m_runs.end() && run->second.bytes == bytes && m_queue.UnderWay(run->second.ticket))
+        return true;
+    return std::any_of(m_finishing.begin(), m_finishing.end(),
+                       [&](const auto& f) { return f.second.id == id && f.second.bytes == bytes; });
 }
 
 void MessageSender::Start(Id id, QByteArray bytes, std::chrono::milliseconds interval, int count)
 {
+    // Once is once: the copy already going out is the one asked for.
+    if (interval.count() <= 0 && GoingOut(id, bytes))
+        return;
     Stop(id);
     if (bytes.isEmpty())
         return;
@@ -36,14 +84,18 @@ void MessageSender::Start(Id id, QByteArray bytes, std::chrono::milliseconds int
 
 void MessageSender::QueueRun(Id id, Run& run)
 {
-    run.ticket = m_queue.Enqueue(run.bytes, run.start + run.slot * run.interval,
-                                 [this, id](OutgoingQueue::Outcome outcome, int) { OnRunDone(id, outcome); });
+    run.ticket = Queue(run.bytes, run.start + run.slot * run.interval,
+                       [this, id](OutgoingQueue::Ticket ticket, OutgoingQueue::Outcome outcome) {
+                           OnRunDone(id, ticket, outcome);
+                       });
 }
 
-void MessageSender::OnRunDone(Id id, OutgoingQueue::Outcome outcome)
+void MessageSender::OnRunDone(Id id, OutgoingQueue::Ticket ticket, OutgoingQueue::Outcome outcome)
 {
+    if (Finished(ticket, outcome))
+        return;
     const auto it = m_runs.find(id);
-    if (it == m_runs.end())
+    if (it == m_runs.end() || it->second.ticket != ticket)
         return;
     Run& run = it->second;
     if (outcome != OutgoingQueue::Outcome::Sent) {
@@ -85,13 +137,17 @@ void MessageSender::SetListLoop(bool loop)
 
 void MessageSender::QueueListStep()
 {
-    m_list->ticket = m_queue.Enqueue(m_list->steps[m_list->index].bytes, m_list->due,
-                                     [this](OutgoingQueue::Outcome outcome, int) { OnListDone(outcome); });
+    m_list->ticket = Queue(m_list->steps[m_list->index].bytes, m_list->due,
+                           [this](OutgoingQueue::Ticket ticket, OutgoingQueue::Outcome outcome) {
+                               OnListDone(ticket, outcome);
+                           });
 }
 
-void MessageSender::OnListDone(OutgoingQueue::Outcome outcome)
+void MessageSender::OnListDone(OutgoingQueue::Ticket ticket, OutgoingQueue::Outcome outcome)
 {
-    if (!m_list)
+    if (Finished(ticket, outcome))
+        return;
+    if (!m_list || m_list->ticket != ticket)
         return;
     if (outcome != OutgoingQueue::Outcome::Sent) {
         m_list.reset();
@@ -122,8 +178,9 @@ void MessageSender::Stop(Id id)
     if (it == m_runs.end())
         return;
     const OutgoingQueue::Ticket ticket = it->second.ticket;
+    const QByteArray bytes = it->second.bytes;
     m_runs.erase(it);
-    m_queue.Cancel(ticket);
+    Withdraw(ticket, id, bytes);
 }
 
 void MessageSender::StopList()
@@ -131,8 +188,9 @@ void MessageSender::StopList()
     if (!m_list)
         return;
     const OutgoingQueue::Ticket ticket = m_list->ticket;
+    const Step step = m_list->steps[m_list->index];
     m_list.reset();
-    m_queue.Cancel(ticket);
+    Withdraw(ticket, step.id, step.bytes);
 }
 
 void MessageSender::StopAll()
