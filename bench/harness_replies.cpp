@@ -9,7 +9,8 @@
 // 2. flood: a loopback peer floods the shown, full receive pane, first with
 //    replies off, then with sixteen "contains" rules of 4 to 32 bytes on, and
 //    so on in turn; prints each rate and the best with rules against the best
-//    without.
+//    without. flood1000: the same with a thousand rules of every kind, none
+//    of which the flood matches.
 // 3. runaway: two dialogs whose rules answer each other with eight times
 //    what asked for it. Prints how long until both rules were paused and all was
 //    quiet, the worst lateness of a 10 ms timer meanwhile (how long the
@@ -18,7 +19,7 @@
 //
 // Runs on the display given in DISPLAY (xcb), else offscreen, with the
 // accessibility bridge off:
-//     xvfb-run -a build/bin/harness_replies [MiB per flood, default 512] [latency|flood|runaway]
+//     xvfb-run -a build/bin/harness_replies [MiB per flood, default 512] [latency|flood|flood1000|runaway]
 #include "harness_support.h"
 #include "pane_flood.h"
 #include "reply_bench_rules.h"
@@ -150,14 +151,11 @@ bool Latency(int& messages)
     return missing == 0 && messages == 0;
 }
 
-bool Flood(std::int64_t total, int& messages)
+bool Flood(std::int64_t total, int& messages, const std::vector<ReplyRule>& rules, const char* label)
 {
     CKorvoDlg dlg;
     dlg.Create();
     harness::ShowAndWaitForPaint(dlg);
-    std::vector<ReplyRule> rules;
-    for (const std::string& p : bench::SixteenContainsPatterns())
-        rules.push_back(Rule(p, "ACK"));
     CRepliesDlg& replies = OpenReplies(dlg, rules);
 
     double best[2] = {0, 0};
@@ -175,9 +173,29 @@ bool Flood(std::int64_t total, int& messages)
     std::int64_t matched = 0;
     for (const ReplyRule& rule : replies.m_model->Rows())
         matched += rule.matched;
-    std::printf("flood with 16 rules : %.0f %% of the rate without (best of three each; %lld matches)\n",
+    std::printf("flood with %s : %.0f %% of the rate without (best of three each; %lld matches)\n", label,
                 100 * best[1] / best[0], static_cast<long long>(matched));
     return exact && messages == 0;
+}
+
+bool FloodSixteen(std::int64_t total, int& messages)
+{
+    std::vector<ReplyRule> rules;
+    for (const std::string& p : bench::SixteenContainsPatterns())
+        rules.push_back(Rule(p, "ACK"));
+    return Flood(total, messages, rules, "16 rules");
+}
+
+// A thousand enabled rules, a quarter of each kind, none of which the flood
+// matches.
+bool FloodThousand(std::int64_t total, int& messages)
+{
+    std::vector<ReplyRule> rules;
+    for (const auto& [when, p] : bench::ThousandRulesOfEveryKind()) {
+        rules.push_back(Rule(p, "ACK"));
+        rules.back().when = when;
+    }
+    return Flood(total, messages, rules, "1000 rules");
 }
 
 bool Runaway(int& messages)
@@ -258,7 +276,8 @@ int main(int argc, char** argv)
     const QString only = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
     const auto wanted = [&](const char* part) { return only.isEmpty() || only == QLatin1String(part); };
     const bool latency = !wanted("latency") || Latency(messages);
-    const bool flood = !wanted("flood") || Flood(total, messages);
+    const bool flood = !wanted("flood") || FloodSixteen(total, messages);
+    const bool thousand = !wanted("flood1000") || FloodThousand(total, messages);
     const bool runaway = !wanted("runaway") || Runaway(messages);
-    return latency && flood && runaway ? 0 : 1;
+    return latency && flood && thousand && runaway ? 0 : 1;
 }

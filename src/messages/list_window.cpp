@@ -148,9 +148,10 @@ bool CListPanel::Save()
     }
     if (tooLarge) {
         // Saved, it could never be read again.
-        Tell(this, LoadStr(312).arg(QDir::toNativeSeparators(m_file->Path()),
-                                    QLocale(QLocale::English).formattedDataSize(
-                                        m_file->MaxFileSize(), 0, QLocale::DataSizeIecFormat)));
+        Tell(this,
+             LoadStr(312).arg(QDir::toNativeSeparators(m_file->Path()),
+                              QLocale(QLocale::English)
+                                  .formattedDataSize(m_file->MaxFileSize(), 0, QLocale::DataSizeIecFormat)));
         return false;
     }
     if (!m_bSaveFailureShown) {

@@ -30,9 +30,10 @@ MessageSender::Queue(const QByteArray& bytes, Clock::time_point due,
 {
     // The queue tells the outcome from a later tick, never from inside Enqueue.
     auto ticket = std::make_shared<OutgoingQueue::Ticket>();
-    *ticket = m_queue.Enqueue(bytes, due, [ticket, done = std::move(done)](OutgoingQueue::Outcome outcome, int) {
-        done(*ticket, outcome);
-    });
+    *ticket =
+        m_queue.Enqueue(bytes, due, [ticket, done = std::move(done)](OutgoingQueue::Outcome outcome, int) {
+            done(*ticket, outcome);
+        });
     return *ticket;
 }
 

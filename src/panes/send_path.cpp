@@ -93,7 +93,8 @@ bool CKorvoDlg::CanSendQueued(SendSchedule::Clock::time_point now) const
            m_outgoing.Next(now) != nullptr;
 }
 
-std::optional<SendSchedule::Clock::time_point> CKorvoDlg::NextSendTick(SendSchedule::Clock::time_point now) const
+std::optional<SendSchedule::Clock::time_point>
+CKorvoDlg::NextSendTick(SendSchedule::Clock::time_point now) const
 {
     std::optional<SendSchedule::Clock::time_point> due;
     if (CanSendChunk())

@@ -1,21 +1,25 @@
 #include "replies/firing_limit.h"
 
-bool FiringLimit::Allow(Clock::time_point now)
+int FiringLimit::Allow(Clock::time_point now, int count)
 {
-    if (m_bPaused || m_nLimit <= 0)
-        return false;
-    if (m_times.size() < static_cast<std::size_t>(m_nLimit)) {
-        m_times.push_back(now);
-        return true;
-    }
-    // The oldest of the last `limit` firings is still inside the window.
-    if (now - m_times[m_nNext] < m_window) {
+    if (m_nLimit <= 0)
         m_bPaused = true;
-        return false;
+    int allowed = 0;
+    // More than `limit` at once cannot all fit: the loop ends by pausing.
+    for (; allowed < count && !m_bPaused; ++allowed) {
+        if (m_times.size() < static_cast<std::size_t>(m_nLimit)) {
+            m_times.push_back(now);
+            continue;
+        }
+        // The oldest of the last `limit` firings is still inside the window.
+        if (now - m_times[m_nNext] < m_window) {
+            m_bPaused = true;
+            break;
+        }
+        m_times[m_nNext] = now;
+        m_nNext = (m_nNext + 1) % m_times.size();
     }
-    m_times[m_nNext] = now;
-    m_nNext = (m_nNext + 1) % m_times.size();
-    return true;
+    return allowed;
 }
 
 void FiringLimit::Resume()

@@ -18,9 +18,9 @@ public:
     FiringLimit() = default;
     FiringLimit(int limit, Clock::duration window) : m_nLimit(limit), m_window(window) {}
 
-    // A firing at `now`: true if it may go; false if the rule is paused,
-    // by this firing or before.
-    bool Allow(Clock::time_point now);
+    // `count` firings at `now`: how many may go, the rest pausing the rule;
+    // 0 if it was paused before.
+    int Allow(Clock::time_point now, int count = 1);
     bool Paused() const { return m_bPaused; }
     // Paused for another reason (its replies cannot go out as fast as it fires).
     void Pause() { m_bPaused = true; }

@@ -120,6 +120,9 @@ CRepliesDlg::CRepliesDlg(CKorvoDlg& dlg)
             // Ticking a paused rule lets it go again.
             if (on)
                 r.limit.Resume();
+            // Only enabled rules are looked for.
+            if (m_engine)
+                m_engine->RulesChanged();
             m_model->RefreshColumnSoon(REPLY_COL_MATCHED);
         }));
     columns.emplace_back(LoadStr(238), [](const ReplyRule& r) { return r.name; });

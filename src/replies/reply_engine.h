@@ -5,6 +5,8 @@
 // owns the connection) and queues each reply on the window's outgoing queue,
 // due at the time of the read that completed the match plus the rule's delay.
 // Over UDP each datagram is matched on its own and answered at its source.
+// Only enabled rules that are not paused are matched: a rule that pauses is
+// taken out of the matcher at once.
 #include "net/outgoing_queue.h"
 #include "net/session_tap.h"
 #include "platform/tick_timer.h"
@@ -45,8 +47,13 @@ public:
     bool IsActive() const { return m_bActive; }
     void SetGap(int ms);
     int Gap() const { return m_nGapMs; }
-    // Patterns or the rules' order changed: matching starts afresh.
+    // Patterns, the rules' order or which are enabled changed: matching
+    // starts afresh.
     void RulesChanged();
+    // How many rules the matcher looks for.
+    int MatchedRules() const { return static_cast<int>(m_rowOf.size()); }
+    // Bytes held for matching: the matcher and what one read found.
+    std::size_t MemoryUse() const;
 
     // A rule's counter or pause changed.
     std::function<void(int row)> m_onRuleChanged;
@@ -78,6 +85,11 @@ private:
     SessionProtocol m_protocol = SessionProtocol::Tcp;
     int m_nGapMs = GAP_DEFAULT_MS;
     std::unique_ptr<ReplyMatcher> m_pMatcher;
+    // The row of each of the matcher's patterns.
+    std::vector<int> m_rowOf;
+    // A rule paused while its matches were handled: the matcher is made
+    // again once they are.
+    bool m_bRebuild = false;
     std::vector<ReplyMatcher::Match> m_found;
     CTickTimer m_gapTimer{[this] { OnGap(); }};
     std::unordered_set<OutgoingQueue::Ticket> m_pending;

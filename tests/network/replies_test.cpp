@@ -194,6 +194,32 @@ TEST_F(Replies, EachUdpClientGetsItsOwnReply)
     EXPECT_EQ(STATE_UDP_OPEN, dlg->m_nState);
 }
 
+// A thousand rules matching every byte of a read: each is counted as far as
+// the guard lets it and then paused, what the read found stays small, and
+// the paused and disabled rules are no longer looked for.
+TEST_F(Replies, AThousandRulesMatchingEveryByteStayBoundedAndPausedOnesAreNoLongerSought)
+{
+    std::vector<ReplyRule> rules(1000, Rule(ReplyWhen::Contains, "A", ""));
+    rules[0].enabled = false;
+    rules.push_back(Rule(ReplyWhen::Contains, "Z", "z"));
+    Answerer a(*dlg, rules);
+    EXPECT_EQ(1000, a.engine->MatchedRules());
+    Fd listener = Listener();
+    Fd peer = ConnectClient(listener);
+    Send(peer, std::string(4096, 'A'));
+    ASSERT_TRUE(WaitUntil([&] { return dlg->m_nRecvTotal == 4096; }));
+    EXPECT_EQ(1, a.engine->MatchedRules());
+    EXPECT_LT(a.engine->MemoryUse(), std::size_t(1) << 20);
+    EXPECT_EQ(0, a.rules[0].matched);
+    for (std::size_t r = 1; r < 1000; ++r) {
+        ASSERT_TRUE(a.rules[r].limit.Paused()) << r;
+        ASSERT_EQ(FiringLimit::LIMIT, a.rules[r].matched) << r;
+    }
+    // The rule left still answers.
+    Send(peer, "Z");
+    EXPECT_EQ("z", ReadExactly(peer, 1));
+}
+
 // Two windows whose rules answer each other, each reply with eight times
 // what asked for it: the guards pause both rules, the replies already queued
 // drain, and everything settles.
