@@ -133,13 +133,15 @@ const StringEntry kEnglish[] = {
     {299, "&Delay (ms):"},
     {300, "Rules"},
     {301, "E&nabled"},
-    {302, "Paused, because it fired more than 1,000 times within one second:\n%1\n\nA rule that fires this often is most likely answering a program that answers it in turn. Tick it again to let it reply."},
+    {302, "Paused, because it fired more than 2,000 times within one second:\n%1\n\nA rule that fires this often is most likely answering a program that answers it in turn. Tick it again to let it reply."},
     {303, "\"starts with\", \"equals\" and \"ends with\" look at frames: a frame ends when no data came for this long."},
     {304, "The reply of \"%1\" is %2 bytes, more than one UDP datagram holds (%3), so the rule was paused. Tick it again after making the reply shorter."},
     {310, "written by a newer version of Korvo"},
     {311, "It is left as it is for that version, and changes to this list are not saved while Korvo runs."},
     {312, "%1 would become larger than %2, more than Korvo reads back, so the change was not made."},
     {313, "Row %1 could not be duplicated: its copy does not read back as a valid entry."},
+    {314, "Paused, because its replies came straight back as what set it off, again and again:\n%1\n\nThe peer echoes what Korvo sends, or answers by rules of its own. Tick it again to let it reply; with a delay of 10 ms or more on the rule, such a loop is slow enough to be let run."},
+    {316, "and %1 more"},
 };
 
 const StringEntry kKorean[] = {
@@ -272,13 +274,15 @@ const StringEntry kKorean[] = {
     {299, "지연(ms)(&D):"},
     {300, "규칙"},
     {301, "사용(&N)"},
-    {302, "1초 안에 1,000번 넘게 실행되어 일시 중지된 규칙:\n%1\n\n이렇게 자주 실행되는 규칙은 대개 자신에게 다시 응답하는 프로그램에 응답하고 있는 것입니다. 다시 응답하게 하려면 다시 체크하십시오."},
+    {302, "1초 안에 2,000번 넘게 실행되어 일시 중지된 규칙:\n%1\n\n이렇게 자주 실행되는 규칙은 대개 자신에게 다시 응답하는 프로그램에 응답하고 있는 것입니다. 다시 응답하게 하려면 다시 체크하십시오."},
     {303, "\"다음으로 시작\", \"같음\", \"다음으로 끝남\"은 프레임 단위로 봅니다. 이 시간 동안 데이터가 오지 않으면 프레임이 끝납니다."},
     {304, "\"%1\"의 응답은 %2바이트로 UDP 데이터그램 하나에 담을 수 있는 크기(%3)보다 커서 규칙을 일시 중지했습니다. 응답을 줄인 뒤 다시 체크하십시오."},
     {310, "더 새로운 버전의 Korvo에서 저장한 목록임"},
     {311, "이 파일은 그 버전을 위해 그대로 두었으며, Korvo가 실행되는 동안 이 목록의 변경 내용은 저장되지 않습니다."},
     {312, "%1 파일이 Korvo가 다시 읽을 수 있는 크기인 %2보다 커지게 되므로 변경하지 않았습니다."},
     {313, "%1번째 행을 복제할 수 없습니다: 복사본을 올바른 항목으로 다시 읽을 수 없습니다."},
+    {314, "응답이 자신을 실행시킨 데이터로 곧바로 되돌아오기를 반복하여 일시 중지된 규칙:\n%1\n\n상대가 Korvo가 보낸 것을 그대로 돌려보내거나 자체 규칙으로 응답하고 있습니다. 다시 응답하게 하려면 다시 체크하십시오. 규칙에 10ms 이상의 지연을 주면 이런 반복이 충분히 느려져 계속 실행되도록 둡니다."},
+    {316, "외 %1개"},
 };
 
 const StringEntry kChinese[] = {
@@ -409,13 +413,15 @@ const StringEntry kChinese[] = {
     {299, "延迟(毫秒)(&D):"},
     {300, "规则"},
     {301, "启用(&N)"},
-    {302, "以下规则在一秒内触发超过 1,000 次，已暂停：\n%1\n\n触发如此频繁的规则，多半是在回复一个又反过来回复它的程序。重新勾选即可让它再次回复。"},
+    {302, "以下规则在一秒内触发超过 2,000 次，已暂停：\n%1\n\n触发如此频繁的规则，多半是在回复一个又反过来回复它的程序。重新勾选即可让它再次回复。"},
     {303, "“开头是”、“等于”和“结尾是”按帧匹配：数据静默这么长时间即视为一帧结束。"},
     {304, "“%1”的回复有 %2 字节，超过一个 UDP 数据报所能容纳的大小（%3），因此该规则已暂停。请缩短回复后重新勾选。"},
     {310, "由更新版本的 Korvo 写入"},
     {311, "该文件按原样保留给那个版本，Korvo 运行期间对此列表的更改不会保存。"},
     {312, "%1 将超过 %2，超出 Korvo 能读回的大小，因此未做此更改。"},
     {313, "无法复制第 %1 行：其副本无法读回为有效的条目。"},
+    {314, "以下规则已暂停，因为它的回复一次又一次地立即返回，又成为触发它的数据：\n%1\n\n对方在回显 Korvo 发送的内容，或按它自己的规则应答。重新勾选即可让它再次回复；为规则设置 10 毫秒或更长的延迟后，这种循环足够缓慢，会允许其继续运行。"},
+    {316, "另有 %1 条"},
 };
 
 } // namespace

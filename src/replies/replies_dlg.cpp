@@ -330,15 +330,36 @@ void CRepliesDlg::OnPaused(int row)
 
 void CRepliesDlg::TellPaused()
 {
-    QStringList names;
+    // The rules by why they were paused, a few names each: a thousand rules
+    // paused at once make no message anyone reads.
+    constexpr int kNamesShown = 10;
+    QStringList loops, floods;
+    int moreLoops = 0, moreFloods = 0;
     for (const int row : std::exchange(m_pausedRows, {})) {
-        if (row < m_model->Count())
-            names << QStringLiteral("\"%1\"").arg(m_model->At(row).name);
+        if (row >= m_model->Count())
+            continue;
+        const ReplyRule& rule = m_model->At(row);
+        const bool loop = rule.limit.Reason() == FiringLimit::PauseReason::Loop;
+        QStringList& names = loop ? loops : floods;
+        if (names.size() < kNamesShown)
+            names << QStringLiteral("\"%1\"").arg(rule.name);
+        else
+            ++(loop ? moreLoops : moreFloods);
     }
-    if (names.isEmpty())
+    QStringList parts;
+    const auto part = [&parts](int text, QStringList names, int more) {
+        if (names.isEmpty())
+            return;
+        if (more > 0)
+            names << LoadStr(316).arg(more);
+        parts << LoadStr(text).arg(names.join(QLatin1Char('\n')));
+    };
+    part(314, loops, moreLoops);
+    part(302, floods, moreFloods);
+    if (parts.isEmpty())
         return;
-    ShowMessageBox(isVisible() ? static_cast<QWidget*>(this) : &m_dlg,
-                   LoadStr(302).arg(names.join(QLatin1Char('\n'))), LoadStr(104), MB_OK | MB_ICONEXCLAMATION);
+    ShowMessageBox(isVisible() ? static_cast<QWidget*>(this) : &m_dlg, parts.join(QStringLiteral("\n\n")),
+                   LoadStr(104), MB_OK | MB_ICONEXCLAMATION);
 }
 
 void CRepliesDlg::TellTooLong(int row)

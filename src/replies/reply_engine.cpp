@@ -52,6 +52,7 @@ void CReplyEngine::SetActive(bool on)
                 m_onRuleChanged(row);
         }
     }
+    m_turns.Reset();
     Rebuild();
 }
 
@@ -100,6 +101,7 @@ void CReplyEngine::OnSessionOpened(const SessionInfo& session, const TapTime&)
     m_protocol = session.protocol;
     m_gapTimer.Stop();
     m_pMatcher->Reset();
+    m_turns.Reset();
 }
 
 void CReplyEngine::OnSessionEnded(bool, const TapTime&)
@@ -113,20 +115,27 @@ void CReplyEngine::OnBytesReceived(const std::uint8_t* data, int length, const s
 {
     if (!m_bActive || !m_bMatching || length <= 0)
         return;
+    m_turns.Received(data, length, time.steady);
     m_found.clear();
     if (m_protocol == SessionProtocol::Udp) {
         m_pMatcher->Reset();
         m_pMatcher->Feed(data, static_cast<std::size_t>(length), time.steady, m_found);
         m_pMatcher->EndFrame(m_found);
-        Fire(peer);
+        Fire(peer, m_turns.Current());
         return;
     }
     m_pMatcher->Feed(data, static_cast<std::size_t>(length), time.steady, m_found);
-    Fire(nullptr);
+    Fire(nullptr, m_turns.Current());
     ArmGap();
 }
 
-void CReplyEngine::Fire(const sockaddr* peer)
+void CReplyEngine::OnBytesSent(const std::uint8_t* data, int length, const sockaddr*, const TapTime& time)
+{
+    if (m_bActive && m_bMatching)
+        m_turns.Sent(data, length, time.steady);
+}
+
+void CReplyEngine::Fire(const sockaddr* peer, const ReplyTrigger& trigger)
 {
     for (const ReplyMatcher::Match& match : m_found) {
         if (static_cast<std::size_t>(match.rule) >= m_rowOf.size() || m_rowOf[match.rule] >= m_rules.count())
@@ -146,7 +155,7 @@ void CReplyEngine::Fire(const sockaddr* peer)
             continue;
         }
         // Each time it matched is a firing, as far as the guard lets it.
-        const int allowed = rule.limit.Allow(match.decided, match.count);
+        const int allowed = rule.limit.Allow(match.decided, match.count, trigger);
         for (int k = 0; k < allowed; ++k) {
             if (m_pending.size() >= PENDING_LIMIT) {
                 rule.limit.Pause();
@@ -190,7 +199,7 @@ void CReplyEngine::OnGap()
         return;
     m_found.clear();
     m_pMatcher->Quiet(CTickTimer::Clock::now(), m_found);
-    Fire(nullptr);
+    Fire(nullptr, m_turns.Current());
     ArmGap();
 }
 

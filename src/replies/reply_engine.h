@@ -10,6 +10,7 @@
 #include "net/outgoing_queue.h"
 #include "net/session_tap.h"
 #include "platform/tick_timer.h"
+#include "replies/conversation_turns.h"
 #include "replies/reply_matcher.h"
 #include "replies/reply_rule.h"
 
@@ -31,7 +32,7 @@ public:
     static constexpr int GAP_DEFAULT_MS = 50;
     // Replies waiting in the queue at most: a rule that fires while they are
     // this many is paused as a runaway, so the queue cannot grow without end.
-    static constexpr std::size_t PENDING_LIMIT = 10 * FiringLimit::LIMIT;
+    static constexpr std::size_t PENDING_LIMIT = 10000;
     // The most one UDP datagram holds.
     static constexpr qsizetype DATAGRAM_MAX = 65507;
 
@@ -67,11 +68,14 @@ public:
     void OnSessionOpened(const SessionInfo& session, const TapTime&) override;
     void OnBytesReceived(const std::uint8_t* data, int length, const sockaddr* peer,
                          const TapTime& time) override;
+    void OnBytesSent(const std::uint8_t* data, int length, const sockaddr* peer,
+                     const TapTime& time) override;
     void OnSessionEnded(bool byError, const TapTime&) override;
 
 private:
     void Rebuild();
-    void Fire(const sockaddr* peer);
+    // `trigger`: the turn of the peer's that set the matches off.
+    void Fire(const sockaddr* peer, const ReplyTrigger& trigger);
     void ArmGap();
     void OnGap();
     void DropPending();
@@ -93,4 +97,6 @@ private:
     std::vector<ReplyMatcher::Match> m_found;
     CTickTimer m_gapTimer{[this] { OnGap(); }};
     std::unordered_set<OutgoingQueue::Ticket> m_pending;
+    // For the runaway guard: who said what last.
+    ConversationTurns m_turns;
 };

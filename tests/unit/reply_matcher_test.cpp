@@ -1,11 +1,13 @@
 // The automatic replies' matcher on its own: reads with their times in,
 // matches out, however the stream is split.
+#include "replies/conversation_turns.h"
 #include "replies/firing_limit.h"
 #include "replies/reply_matcher.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -259,6 +261,109 @@ TEST(FiringLimit, PausesTheFiringOverTheLimitWithinAnyWindow)
     EXPECT_FALSE(limit.Allow(t0 + milliseconds(10000)));
     limit.Resume();
     EXPECT_TRUE(limit.Allow(t0 + milliseconds(10001)));
+}
+
+// What the loop guard learns of a conversation from the bytes each side
+// sent: the peer's turn, whether it is Korvo's turn before it coming back,
+// and whether it came at once.
+TEST(ConversationTurns, ThePeersTurnAgainstKorvosBeforeIt)
+{
+    using std::chrono::microseconds;
+    const struct
+    {
+        const char* name;
+        // '>' Korvo sent, '<' the peer sent, then the bytes; '+N' lets N µs pass.
+        std::vector<std::string> events;
+        bool known, echo, prompt;
+    } cases[] = {
+        {"nothing sent before", {"<PING"}, false, false, false},
+        {"its own bytes back at once", {">PING", "+100", "<PI", "<NG"}, true, true, true},
+        {"other bytes at once", {">PONG", "+100", "<PING"}, true, false, true},
+        {"its bytes back late", {">PING", "+20000", "<PING"}, true, true, false},
+        {"Korvo's turn in two sends", {">PI", ">NG", "+100", "<PING"}, true, true, true},
+        {"the turn goes on past the echo", {">PING", "+100", "<PING", "<!"}, true, false, true},
+        {"a turn too long to compare",
+         {">x", "+100", "<" + std::string(ConversationTurns::TURN_MAX + 1, 'x')},
+         false,
+         false,
+         false},
+    };
+    for (const auto& c : cases) {
+        ConversationTurns turns;
+        Clock::time_point t{};
+        for (const std::string& e : c.events) {
+            const auto* bytes = reinterpret_cast<const std::uint8_t*>(e.data() + 1);
+            const int n = static_cast<int>(e.size() - 1);
+            if (e[0] == '+')
+                t += microseconds(std::stoi(e.substr(1)));
+            else if (e[0] == '>')
+                turns.Sent(bytes, n, t);
+            else
+                turns.Received(bytes, n, t);
+        }
+        const ReplyTrigger trigger = turns.Current();
+        EXPECT_EQ(c.known, trigger.known) << c.name;
+        EXPECT_EQ(c.echo, trigger.echo) << c.name;
+        EXPECT_EQ(c.prompt, trigger.prompt) << c.name;
+    }
+}
+
+// A rule is paused as a loop when, a hundred times within a second and with
+// no new bytes between, what set it off came at once after Korvo's turn and
+// was that turn coming back, or the same as what set it off the time before.
+// Anything else runs on.
+TEST(FiringLimit, PausesALoopAndNothingElse)
+{
+    ReplyTrigger echo{true, 1, 4, true, true};
+    ReplyTrigger same{true, 2, 4, false, true};
+    ReplyTrigger late = same;
+    late.prompt = false;
+    const struct
+    {
+        const char* name;
+        std::function<ReplyTrigger(int)> trigger;
+        std::chrono::milliseconds every;
+        bool loop;
+    } cases[] = {
+        {"an echo", [&](int) { return echo; }, milliseconds(1), true},
+        {"the same request at once", [&](int) { return same; }, milliseconds(1), true},
+        {"the same request late", [&](int) { return late; }, milliseconds(1), false},
+        {"every other request new",
+         [&](int n) {
+             ReplyTrigger t = same;
+             t.hash = static_cast<std::uint64_t>(n % 2 == 0 ? 0 : n);
+             return t;
+         },
+         milliseconds(1), false},
+        {"a new request each time",
+         [&](int n) {
+             ReplyTrigger t = same;
+             t.hash = static_cast<std::uint64_t>(n);
+             return t;
+         },
+         milliseconds(1), false},
+        {"nothing known", [&](int) { return ReplyTrigger{}; }, milliseconds(1), false},
+        {"an echo slowed down", [&](int) { return echo; }, milliseconds(11), false},
+    };
+    for (const auto& c : cases) {
+        FiringLimit limit;
+        Clock::time_point t{};
+        int fired = 0;
+        for (int n = 0; n < 300 && !limit.Paused(); ++n, t += c.every)
+            fired += limit.Allow(t, 1, c.trigger(n));
+        EXPECT_EQ(c.loop, limit.Paused()) << c.name;
+        if (c.loop) {
+            EXPECT_EQ(FiringLimit::PauseReason::Loop, limit.Reason()) << c.name;
+            EXPECT_LE(fired, FiringLimit::LOOP_LIMIT + 1) << c.name;
+        }
+    }
+    // Many firings of one read are one step of a loop.
+    FiringLimit limit;
+    Clock::time_point t{};
+    EXPECT_EQ(5, limit.Allow(t, 5, same));
+    for (int n = 0; n < FiringLimit::LOOP_LIMIT - 2; ++n)
+        limit.Allow(t += milliseconds(1), 5, same);
+    EXPECT_FALSE(limit.Paused());
 }
 
 } // namespace

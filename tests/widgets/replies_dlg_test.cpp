@@ -201,28 +201,28 @@ TEST_F(RepliesWindow, ARunawayRuleIsPausedMarkedToldOnceAndLetGoByTickingIt)
     ASSERT_TRUE(WaitStatus(QStringLiteral("Connected")));
     Fd peer(::accept(listener.get(), nullptr, nullptr));
 
-    // Three thousand matches at once: the first thousand fire.
+    // Three thousand matches at once: the first two thousand fire.
     const std::string flood(3000, 'X');
     ASSERT_EQ(ssize_t(flood.size()), ::send(peer.get(), flood.data(), flood.size(), 0));
     ASSERT_TRUE(WaitUntil([&] { return !boxes.shown.empty() && dlg->m_nRecvTotal == 3000; }));
     DrainEvents();
     ASSERT_EQ(1u, boxes.shown.size());
     EXPECT_TRUE(boxes.shown[0].text.contains("\"echo\"")) << boxes.shown[0].text.toStdString();
-    EXPECT_TRUE(WaitUntil([&] { return Cell(w, 0, REPLY_COL_MATCHED) == "1000 (paused)"; }));
+    EXPECT_TRUE(WaitUntil([&] { return Cell(w, 0, REPLY_COL_MATCHED) == "2000 (paused)"; }));
     std::string replies;
     EXPECT_TRUE(WaitUntil([&] {
         ReadSome(peer.get(), &replies);
-        return replies.size() == 1000;
+        return replies.size() == 2000;
     }));
 
     w.m_panel->SelectRow(0);
     w.m_checkEnabled->click();
     w.m_checkEnabled->click();
-    EXPECT_TRUE(WaitUntil([&] { return Cell(w, 0, REPLY_COL_MATCHED) == "1000"; }));
+    EXPECT_TRUE(WaitUntil([&] { return Cell(w, 0, REPLY_COL_MATCHED) == "2000"; }));
     ::send(peer.get(), "X", 1, 0);
     EXPECT_TRUE(WaitUntil([&] {
         ReadSome(peer.get(), &replies);
-        return replies.size() == 1001;
+        return replies.size() == 2001;
     }));
     EXPECT_EQ(1u, boxes.shown.size());
 }
