@@ -142,6 +142,7 @@ const StringEntry kEnglish[] = {
     {313, "Row %1 could not be duplicated: its copy does not read back as a valid entry."},
     {314, "Paused, because its replies came straight back as what set it off, again and again:\n%1\n\nThe peer echoes what Korvo sends, or answers by rules of its own. Tick it again to let it reply; with a delay of 10 ms or more on the rule, such a loop is slow enough to be let run."},
     {316, "and %1 more"},
+    {315, "Over UDP this pattern never matches: Korvo receives datagrams of at most %1 bytes."},
 };
 
 const StringEntry kKorean[] = {
@@ -283,6 +284,7 @@ const StringEntry kKorean[] = {
     {313, "%1번째 행을 복제할 수 없습니다: 복사본을 올바른 항목으로 다시 읽을 수 없습니다."},
     {314, "응답이 자신을 실행시킨 데이터로 곧바로 되돌아오기를 반복하여 일시 중지된 규칙:\n%1\n\n상대가 Korvo가 보낸 것을 그대로 돌려보내거나 자체 규칙으로 응답하고 있습니다. 다시 응답하게 하려면 다시 체크하십시오. 규칙에 10ms 이상의 지연을 주면 이런 반복이 충분히 느려져 계속 실행되도록 둡니다."},
     {316, "외 %1개"},
+    {315, "UDP에서는 이 패턴이 일치하지 않습니다. Korvo는 최대 %1바이트의 데이터그램만 받습니다."},
 };
 
 const StringEntry kChinese[] = {
@@ -422,6 +424,7 @@ const StringEntry kChinese[] = {
     {313, "无法复制第 %1 行：其副本无法读回为有效的条目。"},
     {314, "以下规则已暂停，因为它的回复一次又一次地立即返回，又成为触发它的数据：\n%1\n\n对方在回显 Korvo 发送的内容，或按它自己的规则应答。重新勾选即可让它再次回复；为规则设置 10 毫秒或更长的延迟后，这种循环足够缓慢，会允许其继续运行。"},
     {316, "另有 %1 条"},
+    {315, "在 UDP 下此模式永远不会匹配：Korvo 只接收最多 %1 字节的数据报。"},
 };
 
 } // namespace

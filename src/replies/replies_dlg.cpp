@@ -14,6 +14,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSpinBox>
@@ -261,7 +262,15 @@ int CRepliesDlg::EditRule(int row)
     when->setCurrentIndex(static_cast<int>(rule.when));
     CByteField* pattern = entry.AddByteField(LoadStr(297));
     pattern->SetLimit(PATTERN_MAX);
+    // A pattern longer than any datagram Korvo receives can match over TCP only.
+    QLabel* udpNote = entry.AddNote(LoadStr(315).arg(QLocale(QLocale::English).toString(SESSION_BLOCK_MAX)));
+    const auto showUdpNote = [pattern, udpNote] {
+        const ByteTextParse parse = pattern->Parse();
+        udpNote->setVisible(parse.Ok() && parse.bytes.size() > SESSION_BLOCK_MAX);
+    };
+    connect(pattern, &CByteField::changed, &entry, showUdpNote);
     pattern->SetBytes(rule.pattern);
+    showUdpNote();
     CByteField* reply = entry.AddByteField(LoadStr(298));
     reply->SetBytes(rule.reply);
     QSpinBox* delay = entry.AddNumberRow(LoadStr(299), 0, DELAY_MAX_MS);

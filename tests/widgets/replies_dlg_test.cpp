@@ -14,8 +14,11 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLabel>
 #include <QTableView>
 #include <QTest>
+
+#include <vector>
 
 using namespace korvo::test;
 
@@ -134,6 +137,37 @@ TEST_F(RepliesWindow, ARuleTheProgramCannotUseMakesTheFileBad)
         EXPECT_FALSE(QFile::exists(RulesPath()));
         QFile::remove(RulesPath() + ".bad");
     }
+}
+
+// Datagrams longer than 4,096 bytes are not received, so a longer pattern
+// can match over TCP only: the edit dialog says so while it is that long.
+TEST_F(RepliesWindow, TheEditDialogSaysWhenAPatternIsTooLongForUdp)
+{
+    CRepliesDlg& w = Open();
+    std::vector<QString> notes;
+    QTimer::singleShot(0, [&] {
+        auto* entry = qobject_cast<CByteEntryDlg*>(QApplication::activeModalWidget());
+        ASSERT_NE(nullptr, entry);
+        CByteField* pattern = entry->findChildren<CByteField*>()[0];
+        const auto note = [&] {
+            for (QLabel* label : entry->findChildren<QLabel*>()) {
+                if (label->isVisible() && label->text().contains("UDP"))
+                    return label->text();
+            }
+            return QString();
+        };
+        for (const int length : {4096, 4097, 1}) {
+            pattern->SetBytes(QByteArray(length, 'p'));
+            notes.push_back(note());
+        }
+        entry->reject();
+    });
+    w.m_panel->m_btnAdd->click();
+    ASSERT_EQ(3u, notes.size());
+    EXPECT_EQ("", notes[0]);
+    EXPECT_EQ("Over UDP this pattern never matches: Korvo receives datagrams of at most 4,096 bytes.",
+              notes[1]);
+    EXPECT_EQ("", notes[2]);
 }
 
 TEST_F(RepliesWindow, RulesTickFromTheKeyboardAndFromAssistiveTools)
