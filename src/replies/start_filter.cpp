@@ -58,13 +58,6 @@ template <class Mark> void PairsAt(const std::vector<std::uint8_t>& p, std::size
 
 } // namespace
 
-std::uint16_t PairAt(const std::uint8_t* at)
-{
-    std::uint16_t pair;
-    std::memcpy(&pair, at, sizeof pair);
-    return pair;
-}
-
 void StartFilter::Build(const std::vector<const std::vector<std::uint8_t>*>& patterns)
 {
     m_bAny = !patterns.empty();
@@ -92,11 +85,10 @@ void StartFilter::Build(const std::vector<const std::vector<std::uint8_t>*>& pat
     m_nStride = STRIDE_MAX;
     for (const auto* p : patterns)
         m_nStride = std::min(m_nStride, p->size());
-    // The buckets serve while they let few places through; with many
-    // patterns nearly every pair of bytes passes some bucket. Sixteen places
-    // on the buckets cost about four table look-ups, and a place they let
-    // through about thirty: they win while fewer pass than that makes up
-    // for against one look-up every STRIDE places.
+    // The buckets serve while they let few places through and the table
+    // would be looked at nearly everywhere. Measured, a place on the buckets
+    // costs about half a look-up of the table, and a place they let through
+    // about forty.
     std::size_t passing = 0;
     for (unsigned a = 0; a < 256; ++a) {
         const unsigned first = m_buckets.low0[a & 15] & m_buckets.high0[a >> 4];
@@ -104,9 +96,9 @@ void StartFilter::Build(const std::vector<const std::vector<std::uint8_t>*>& pat
             passing += (first & m_buckets.low1[b & 15] & m_buckets.high1[b >> 4]) != 0;
     }
 #ifdef KORVO_VECTOR_SKIP
-    const double lookups = 1.0 / static_cast<double>(m_nStride) - 0.25;
+    const double vectorCost = 0.45 + 40.0 * static_cast<double>(passing) / 65536;
     m_bVector =
-        m_bAny && static_cast<double>(passing) / 65536 * 30 < lookups && __builtin_cpu_supports("ssse3");
+        m_bAny && vectorCost < 1.0 / static_cast<double>(m_nStride) && __builtin_cpu_supports("ssse3");
 #endif
     if (m_bAny && !m_bVector) {
         m_pairs.assign(65536, 0);

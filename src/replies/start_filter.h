@@ -4,16 +4,17 @@
 // the places where none does. The filter is conservative: it may stop at a
 // place where no pattern begins, never pass one where one does.
 //
-// With few patterns it checks sixteen places at a time on nibble buckets of
-// their first two bytes (SSSE3). With many, where nearly every pair of bytes
-// passes some bucket, it looks pairs up in a table, and only at every
-// STRIDE-th place, STRIDE being the shortest pattern's length (at most
-// STRIDE_MAX): a pattern beginning at p has a pair of its own at each of p ..
-// p + STRIDE - 2 and, at p + STRIDE - 1, its last byte (or the one there)
-// with whatever follows, so the one sample among those places finds it.
+// It looks pairs of bytes up in a table, and only at every STRIDE-th place,
+// STRIDE being the shortest pattern's length (at most STRIDE_MAX): a pattern
+// beginning at p has a pair of its own at each of p .. p + STRIDE - 2 and,
+// at p + STRIDE - 1, its last byte (or the one there) with whatever follows,
+// so the one sample among those places finds it. Where patterns are short
+// and few, it checks sixteen places at a time instead, on nibble buckets of
+// the patterns' first two bytes (SSSE3).
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 class StartFilter
@@ -48,4 +49,9 @@ private:
 
 // Two bytes as one index, loaded at once; the tables are built the same way,
 // whatever the byte order.
-std::uint16_t PairAt(const std::uint8_t* at);
+inline std::uint16_t PairAt(const std::uint8_t* at)
+{
+    std::uint16_t pair;
+    std::memcpy(&pair, at, sizeof pair);
+    return pair;
+}
