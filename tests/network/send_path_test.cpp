@@ -67,6 +67,24 @@ protected:
             },
             timeout);
     }
+    // Small segments, a small receive window at a peer that reads nothing
+    // for a while, and a small send buffer here: the send that fills the
+    // buffer comes back short, the next one would block.
+    Fd ConnectToSlowReader()
+    {
+        Fd listener(::socket(AF_INET, SOCK_STREAM, 0));
+        const int small = 4096;
+        const int segment = 88;
+        setsockopt(listener.get(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        setsockopt(listener.get(), IPPROTO_TCP, TCP_MAXSEG, &segment, sizeof segment);
+        socklen_t length;
+        const sockaddr_storage a = Loopback(AF_INET, 0, &length);
+        ::bind(listener.get(), reinterpret_cast<const sockaddr*>(&a), length);
+        ::listen(listener.get(), 1);
+        Fd peer = ConnectClient(listener);
+        setsockopt(dlg->m_sock.m_hSocket, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+        return peer;
+    }
     bool Sent(int count)
     {
         return WaitUntil([&] { return dlg->m_nSendCount >= count; }, seconds(20));
@@ -175,20 +193,7 @@ TEST_F(SendPath, UdpSendsOneDatagramPerChunk)
 
 TEST_F(SendPath, ShortSendsAndAFullSocketCarryOnAtTheSameOffset)
 {
-    // Small segments, a small receive window at a peer that reads nothing
-    // for a while, and a small send buffer here: the send that fills the
-    // buffer comes back short, the next one would block.
-    Fd listener(::socket(AF_INET, SOCK_STREAM, 0));
-    const int small = 4096;
-    const int segment = 88;
-    setsockopt(listener.get(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    setsockopt(listener.get(), IPPROTO_TCP, TCP_MAXSEG, &segment, sizeof segment);
-    socklen_t length;
-    const sockaddr_storage a = Loopback(AF_INET, 0, &length);
-    ::bind(listener.get(), reinterpret_cast<const sockaddr*>(&a), length);
-    ::listen(listener.get(), 1);
-    Fd peer = ConnectClient(listener);
-    setsockopt(dlg->m_sock.m_hSocket, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    Fd peer = ConnectToSlowReader();
 
     const std::string pane = Pattern(65536);
     SetPane(pane);
@@ -226,17 +231,7 @@ TEST_F(SendPath, ShortSendsAndAFullSocketCarryOnAtTheSameOffset)
 // the chunk up, and the queue goes on.
 TEST_F(SendPath, QueuedBytesNeverLandInsideAPaneChunk)
 {
-    Fd listener(::socket(AF_INET, SOCK_STREAM, 0));
-    const int small = 4096;
-    const int segment = 88;
-    setsockopt(listener.get(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    setsockopt(listener.get(), IPPROTO_TCP, TCP_MAXSEG, &segment, sizeof segment);
-    socklen_t length;
-    const sockaddr_storage a = Loopback(AF_INET, 0, &length);
-    ::bind(listener.get(), reinterpret_cast<const sockaddr*>(&a), length);
-    ::listen(listener.get(), 1);
-    Fd peer = ConnectClient(listener);
-    setsockopt(dlg->m_sock.m_hSocket, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    Fd peer = ConnectToSlowReader();
 
     std::string pane(65536, '\0');
     for (size_t i = 0; i < pane.size(); ++i)
