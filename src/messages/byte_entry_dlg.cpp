@@ -28,9 +28,9 @@ constexpr qsizetype kPreviewBytes = 4096;
 // Hex in the entry breaks its lines, so a long entry lays out line by line.
 constexpr int kHexBytesPerLine = 16;
 
-QString FormatForEntry(ByteForm form, const QByteArray& bytes)
+QString FormatForEntry(ByteForm form, const ByteTemplate& bytes)
 {
-    return form == ByteForm::Hex ? FormatHexBytes(bytes, -1, kHexBytesPerLine) : FormatEscapedBytes(bytes);
+    return FormatTemplate(form, bytes, -1, form == ByteForm::Hex ? kHexBytesPerLine : 0);
 }
 
 QPlainTextEdit* MakeByteEdit(QWidget* parent, int lines)
@@ -87,6 +87,12 @@ CByteField::CByteField(const QString& title, QWidget* parent) : QGroupBox(title,
     m_editOther->setReadOnly(true);
     m_editOther->setFocusPolicy(Qt::TabFocus);
     m_labelOther = new QLabel(this);
+    m_editNext = MakeByteEdit(this, 2);
+    m_editNext->setReadOnly(true);
+    m_editNext->setFocusPolicy(Qt::TabFocus);
+    m_editNext->setAccessibleName(LoadStr(356).arg(m_strName));
+    m_labelNext = new QLabel(LoadStr(355), this);
+    m_labelNext->setBuddy(m_editNext);
     m_labelLength = new QLabel(this);
     m_labelLength->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_labelLength->setWordWrap(true);
@@ -100,7 +106,9 @@ CByteField::CByteField(const QString& title, QWidget* parent) : QGroupBox(title,
     grid->addWidget(m_editBytes, 1, 0, 1, 2);
     grid->addWidget(m_labelOther, 2, 0, Qt::AlignTop);
     grid->addWidget(m_editOther, 2, 1);
-    grid->addWidget(m_labelLength, 3, 0, 1, 2);
+    grid->addWidget(m_labelNext, 3, 0, Qt::AlignTop);
+    grid->addWidget(m_editNext, 3, 1);
+    grid->addWidget(m_labelLength, 4, 0, 1, 2);
     grid->setColumnStretch(1, 1);
 
     connect(m_editBytes, &QPlainTextEdit::textChanged, this, [this] {
@@ -110,15 +118,27 @@ CByteField::CByteField(const QString& title, QWidget* parent) : QGroupBox(title,
     UpdateOtherForm();
 }
 
-void CByteField::SetBytes(const QByteArray& bytes)
+void CByteField::SetTemplate(const ByteTemplate& bytes)
 {
     m_editBytes->setPlainText(FormatForEntry(m_form, bytes));
+}
+
+void CByteField::SetFieldsAllowed(bool allowed)
+{
+    m_fieldUse = allowed ? FieldUse::Allowed : FieldUse::Refused;
+    UpdateOtherForm();
+}
+
+void CByteField::SetNextCounter(std::uint32_t counter)
+{
+    m_nNextCounter = counter;
+    UpdateOtherForm();
 }
 
 ByteTextParse CByteField::Parse() const
 {
     const QString text = m_editBytes->toPlainText();
-    ByteTextParse parse = ParseBytes(m_form, text, m_nLimit);
+    ByteTextParse parse = ParseBytes(m_form, text, m_nLimit, m_fieldUse);
     if (parse.Ok() && parse.bytes.isEmpty() && !m_bAllowEmpty)
         parse.error = ByteTextError::Empty;
     return parse;
@@ -129,10 +149,10 @@ void CByteField::SetForm(ByteForm form)
     if (form != m_form) {
         // What parses is shown in the new form; what does not is taken as
         // typed in the new form (text typed while Hex was chosen, say).
-        const ByteTextParse parse = ParseBytes(m_form, m_editBytes->toPlainText(), m_nLimit);
+        const ByteTextParse parse = ParseBytes(m_form, m_editBytes->toPlainText(), m_nLimit, m_fieldUse);
         m_form = form;
         if (parse.Ok())
-            SetBytes(parse.bytes);
+            SetTemplate(parse.Template());
     }
     const QSignalBlocker blockHex(m_radioHex), blockText(m_radioText);
     (form == ByteForm::Hex ? m_radioHex : m_radioText)->setChecked(true);
@@ -147,14 +167,26 @@ void CByteField::UpdateOtherForm()
     m_labelOther->setText(LoadStr(other == ByteForm::Hex ? 240 : 241) + QLatin1Char(':'));
     m_editOther->setAccessibleName(LoadStr(otherId).arg(m_strName));
     const QString text = m_editBytes->toPlainText();
-    const ByteTextParse parse = ParseBytes(m_form, text, m_nLimit);
+    const ByteTextParse parse = ParseBytes(m_form, text, m_nLimit, m_fieldUse);
+    const bool fields = parse.Ok() && !parse.fields.empty();
     if (parse.Ok()) {
-        m_editOther->setPlainText(FormatBytes(other, parse.bytes, kPreviewBytes));
+        const ByteTemplate bytes = parse.Template();
+        m_editOther->setPlainText(FormatTemplate(other, bytes, kPreviewBytes));
+        if (fields)
+            m_editNext->setPlainText(FormatHexBytes(bytes.Render(m_nNextCounter), kPreviewBytes));
         m_labelLength->setText(LoadStr(242).arg(parse.bytes.size()));
     } else {
         m_editOther->clear();
         m_labelLength->setText(ByteTextErrorMessage(parse, text));
     }
+    m_labelLength->setToolTip(ByteTextErrorHint(parse));
+    // Only strings with fields differ from their bytes; the others keep the
+    // dialog as it was.
+    const QString description = LoadStr(357).arg(m_nNextCounter);
+    m_editNext->setAccessibleDescription(description);
+    m_editNext->setToolTip(description);
+    m_labelNext->setVisible(fields);
+    m_editNext->setVisible(fields);
 }
 
 bool CByteField::Validate()
@@ -163,7 +195,10 @@ bool CByteField::Validate()
     if (parse.Ok())
         return true;
     const QString text = m_editBytes->toPlainText();
-    ShowMessageBox(window(), ByteTextErrorMessage(parse, text), LoadStr(104), MB_OK | MB_ICONEXCLAMATION);
+    QString told = ByteTextErrorMessage(parse, text);
+    if (const QString hint = ByteTextErrorHint(parse); !hint.isEmpty())
+        told += u'\n' + hint;
+    ShowMessageBox(window(), told, LoadStr(104), MB_OK | MB_ICONEXCLAMATION);
     QTextCursor cursor = m_editBytes->textCursor();
     cursor.setPosition(static_cast<int>(std::min(parse.position, text.size())));
     cursor.setPosition(static_cast<int>(std::min(parse.position + parse.length, text.size())),
@@ -241,7 +276,7 @@ CByteField* CByteEntryDlg::AddByteField(const QString& title)
     auto* field = new CByteField(title, this);
     m_form->addRow(field);
     m_byteFields.push_back(field);
-    ButtonsLast(field->m_editOther);
+    ButtonsLast(field->m_editNext);
     return field;
 }
 

@@ -9,6 +9,7 @@
 #include <QDialog>
 #include <QGroupBox>
 
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -25,8 +26,8 @@ class QSpinBox;
 QString PlainCaption(const QString& caption);
 
 // One byte string: the form the user types in (hex, or text with escapes),
-// the entry, the other form shown as it is typed, and the length in bytes or
-// what is wrong and where.
+// the entry, the other form shown as it is typed, the bytes of the next send
+// when it holds fields, and the length in bytes or what is wrong and where.
 class CByteField : public QGroupBox
 {
     Q_OBJECT
@@ -35,9 +36,15 @@ public:
     // `title`: what the field holds, with its mnemonic ("&Data", "&Pattern").
     explicit CByteField(const QString& title, QWidget* parent = nullptr);
 
-    void SetBytes(const QByteArray& bytes);
-    // The bytes typed so far; meaningful when Parse() is good.
+    void SetBytes(const QByteArray& bytes) { SetTemplate(bytes); }
+    void SetTemplate(const ByteTemplate& bytes);
+    // What was typed so far; meaningful when Parse() is good.
     QByteArray Bytes() const { return Parse().bytes; }
+    ByteTemplate Template() const { return Parse().Template(); }
+    // Fields in braces are taken (what is sent), or refused (what is matched).
+    void SetFieldsAllowed(bool allowed);
+    // The counter the next send would carry, for showing its bytes.
+    void SetNextCounter(std::uint32_t counter);
     // What the entry holds, or what is wrong with it (Empty when nothing was
     // typed and that is not allowed).
     ByteTextParse Parse() const;
@@ -60,6 +67,9 @@ public:
     // The other form, read-only.
     QPlainTextEdit* m_editOther = nullptr;
     QLabel* m_labelOther = nullptr;
+    // The bytes of the next send, shown while the entry holds fields.
+    QPlainTextEdit* m_editNext = nullptr;
+    QLabel* m_labelNext = nullptr;
     // "4 bytes", or the fault.
     QLabel* m_labelLength = nullptr;
 
@@ -76,6 +86,8 @@ private:
     ByteForm m_form = ByteForm::Hex;
     qsizetype m_nLimit = BYTE_TEXT_MAX;
     bool m_bAllowEmpty = false;
+    FieldUse m_fieldUse = FieldUse::Refused;
+    std::uint32_t m_nNextCounter = 0;
     QString m_strName;
 };
 

@@ -25,25 +25,25 @@ MessageSender::~MessageSender()
 }
 
 OutgoingQueue::Ticket
-MessageSender::Queue(const QByteArray& bytes, Clock::time_point due,
+MessageSender::Queue(QByteArray bytes, Clock::time_point due,
                      std::function<void(OutgoingQueue::Ticket, OutgoingQueue::Outcome)> done)
 {
     // The queue tells the outcome from a later tick, never from inside Enqueue.
     auto ticket = std::make_shared<OutgoingQueue::Ticket>();
-    *ticket =
-        m_queue.Enqueue(bytes, due, [ticket, done = std::move(done)](OutgoingQueue::Outcome outcome, int) {
-            done(*ticket, outcome);
-        });
+    *ticket = m_queue.Enqueue(std::move(bytes), due,
+                              [ticket, done = std::move(done)](OutgoingQueue::Outcome outcome, int) {
+                                  done(*ticket, outcome);
+                              });
     return *ticket;
 }
 
-void MessageSender::Withdraw(OutgoingQueue::Ticket ticket, Id id, const QByteArray& bytes)
+void MessageSender::Withdraw(Id id, OutgoingQueue::Ticket ticket, const ByteTemplate& bytes, Taken taken)
 {
     // The peer has part of it: the rest goes, and it counts.
     if (m_queue.UnderWay(ticket))
         m_finishing[ticket] = {id, bytes};
     else
-        m_queue.Cancel(ticket);
+        Cancel(id, ticket, taken);
 }
 
 bool MessageSender::Finished(OutgoingQueue::Ticket ticket, OutgoingQueue::Outcome outcome)
@@ -58,7 +58,7 @@ bool MessageSender::Finished(OutgoingQueue::Ticket ticket, OutgoingQueue::Outcom
     return true;
 }
 
-bool MessageSender::GoingOut(Id id, const QByteArray& bytes) const
+bool MessageSender::GoingOut(Id id, const ByteTemplate& bytes) const
 {
     if (const auto run = m_runs.find(id);
         run != m_runs.end() && run->second.bytes == bytes && m_queue.UnderWay(run->second.ticket))
@@ -67,13 +67,13 @@ bool MessageSender::GoingOut(Id id, const QByteArray& bytes) const
                        [&](const auto& f) { return f.second.id == id && f.second.bytes == bytes; });
 }
 
-void MessageSender::Start(Id id, QByteArray bytes, std::chrono::milliseconds interval, int count)
+void MessageSender::Start(Id id, ByteTemplate bytes, std::chrono::milliseconds interval, int count)
 {
     // Once is once: the copy already going out is the one asked for.
     if (interval.count() <= 0 && GoingOut(id, bytes))
         return;
     Stop(id);
-    if (bytes.isEmpty())
+    if (bytes.IsEmpty())
         return;
     Run run;
     run.bytes = std::move(bytes);
@@ -85,7 +85,7 @@ void MessageSender::Start(Id id, QByteArray bytes, std::chrono::milliseconds int
 
 void MessageSender::QueueRun(Id id, Run& run)
 {
-    run.ticket = Queue(run.bytes, run.start + run.slot * run.interval,
+    run.ticket = Queue(Render(id, run.bytes, run.taken), run.start + run.slot * run.interval,
                        [this, id](OutgoingQueue::Ticket ticket, OutgoingQueue::Outcome outcome) {
                            OnRunDone(id, ticket, outcome);
                        });
@@ -122,11 +122,11 @@ void MessageSender::OnRunDone(Id id, OutgoingQueue::Ticket ticket, OutgoingQueue
 void MessageSender::StartList(std::vector<Step> steps, bool loop)
 {
     StopList();
-    steps.erase(std::remove_if(steps.begin(), steps.end(), [](const Step& s) { return s.bytes.isEmpty(); }),
+    steps.erase(std::remove_if(steps.begin(), steps.end(), [](const Step& s) { return s.bytes.IsEmpty(); }),
                 steps.end());
     if (steps.empty())
         return;
-    m_list = ListRun{std::move(steps), loop, 0, Clock::now(), 0};
+    m_list = ListRun{std::move(steps), loop, 0, Clock::now(), 0, {}};
     QueueListStep();
 }
 
@@ -138,7 +138,8 @@ void MessageSender::SetListLoop(bool loop)
 
 void MessageSender::QueueListStep()
 {
-    m_list->ticket = Queue(m_list->steps[m_list->index].bytes, m_list->due,
+    const Step& step = m_list->steps[m_list->index];
+    m_list->ticket = Queue(Render(step.id, step.bytes, m_list->taken), m_list->due,
                            [this](OutgoingQueue::Ticket ticket, OutgoingQueue::Outcome outcome) {
                                OnListDone(ticket, outcome);
                            });
@@ -178,20 +179,20 @@ void MessageSender::Stop(Id id)
     const auto it = m_runs.find(id);
     if (it == m_runs.end())
         return;
-    const OutgoingQueue::Ticket ticket = it->second.ticket;
-    const QByteArray bytes = it->second.bytes;
+    const Run run = std::move(it->second);
     m_runs.erase(it);
-    Withdraw(ticket, id, bytes);
+    Withdraw(id, run.ticket, run.bytes, run.taken);
 }
 
 void MessageSender::StopList()
 {
     if (!m_list)
         return;
-    const OutgoingQueue::Ticket ticket = m_list->ticket;
     const Step step = m_list->steps[m_list->index];
+    const OutgoingQueue::Ticket ticket = m_list->ticket;
+    const Taken taken = m_list->taken;
     m_list.reset();
-    Withdraw(ticket, step.id, step.bytes);
+    Withdraw(step.id, ticket, step.bytes, taken);
 }
 
 void MessageSender::StopAll()
@@ -199,6 +200,32 @@ void MessageSender::StopAll()
     while (!m_runs.empty())
         Stop(m_runs.begin()->first);
     StopList();
+}
+
+std::uint32_t MessageSender::NextCounter(Id id) const
+{
+    const auto it = m_counters.find(id);
+    return it != m_counters.end() ? it->second : 0;
+}
+
+QByteArray MessageSender::Render(Id id, const ByteTemplate& bytes, Taken& taken)
+{
+    // Bytes without a counter leave the counters alone.
+    taken.reset();
+    if (!bytes.HasCounter())
+        return bytes.Render(0);
+    taken = m_counters[id]++;
+    return bytes.Render(*taken);
+}
+
+void MessageSender::Cancel(Id id, OutgoingQueue::Ticket ticket, Taken taken)
+{
+    if (!m_queue.Cancel(ticket) || !taken)
+        return;
+    // Unless a later send took the next number.
+    const auto it = m_counters.find(id);
+    if (it != m_counters.end() && it->second == *taken + 1)
+        it->second = *taken;
 }
 
 void MessageSender::Ended()

@@ -11,6 +11,11 @@
 // (the session ended) ends its run; nothing starts again by itself. A TCP
 // message whose bytes are going out when its run stops goes on whole and is
 // counted when done; Send again meanwhile does not send it a second time.
+//
+// The bytes of each send are computed when it is queued. A message with a
+// counter field counts its sends (its own runs and its list steps alike);
+// a send taken back before any of it went gives its number back.
+#include "messages/byte_template.h"
 #include "net/outgoing_queue.h"
 
 #include <QByteArray>
@@ -39,7 +44,7 @@ public:
     struct Step
     {
         Id id = 0;
-        QByteArray bytes;
+        ByteTemplate bytes;
         // Before the next step, start to start.
         std::chrono::milliseconds delay{0};
     };
@@ -52,7 +57,7 @@ public:
     // Sends `bytes` (not empty) once when `interval` is 0, else every
     // `interval`, `count` times (0: until stopped). Replaces a run of `id`;
     // once, while those very bytes of `id` are going out, it does nothing.
-    void Start(Id id, QByteArray bytes, std::chrono::milliseconds interval, int count);
+    void Start(Id id, ByteTemplate bytes, std::chrono::milliseconds interval, int count);
     // Sends every step in order, each `delay` after the one before; again
     // from the first after the last while `loop`.
     void StartList(std::vector<Step> steps, bool loop);
@@ -68,21 +73,30 @@ public:
     bool IsListRunning() const { return m_list.has_value(); }
     bool IsIdle() const { return m_runs.empty() && !m_list; }
 
+    // The counter the next send of `id` carries.
+    std::uint32_t NextCounter(Id id) const;
+    // A new session: every counter starts again at 0.
+    void ResetCounters() { m_counters.clear(); }
+
     // A message went out whole.
     std::function<void(Id id)> m_onSent;
     // A run ended by itself (its count reached, a failure, the session's end).
     std::function<void()> m_onEnded;
 
 private:
+    // The number a queued send carries, to give back if it never goes.
+    using Taken = std::optional<std::uint32_t>;
+
     struct Run
     {
-        QByteArray bytes;
+        ByteTemplate bytes;
         Clock::duration interval{};
         int count = 0;
         int sent = 0;
         Clock::time_point start;
         std::int64_t slot = 0;
         OutgoingQueue::Ticket ticket = 0;
+        Taken taken;
     };
     struct ListRun
     {
@@ -91,13 +105,14 @@ private:
         std::size_t index = 0;
         Clock::time_point due;
         OutgoingQueue::Ticket ticket = 0;
+        Taken taken;
     };
 
     // A send of `id` whose run has stopped while its bytes were going out.
     struct Finishing
     {
         Id id = 0;
-        QByteArray bytes;
+        ByteTemplate bytes;
     };
 
     void QueueRun(Id id, Run& run);
@@ -105,17 +120,21 @@ private:
     void QueueListStep();
     void OnListDone(OutgoingQueue::Ticket ticket, OutgoingQueue::Outcome outcome);
     // Takes back what `ticket` queued, or lets it finish when it is under way.
-    void Withdraw(OutgoingQueue::Ticket ticket, Id id, const QByteArray& bytes);
+    void Withdraw(Id id, OutgoingQueue::Ticket ticket, const ByteTemplate& bytes, Taken taken);
     // The outcome of a send that was left to finish; false when `ticket` was not one.
     bool Finished(OutgoingQueue::Ticket ticket, OutgoingQueue::Outcome outcome);
-    bool GoingOut(Id id, const QByteArray& bytes) const;
+    bool GoingOut(Id id, const ByteTemplate& bytes) const;
     // Queues `bytes` with an outcome that names its own ticket.
-    OutgoingQueue::Ticket Queue(const QByteArray& bytes, Clock::time_point due,
+    OutgoingQueue::Ticket Queue(QByteArray bytes, Clock::time_point due,
                                 std::function<void(OutgoingQueue::Ticket, OutgoingQueue::Outcome)> done);
     void Ended();
+    // The bytes of the next send of `id`, its counter taken.
+    QByteArray Render(Id id, const ByteTemplate& bytes, Taken& taken);
+    void Cancel(Id id, OutgoingQueue::Ticket ticket, Taken taken);
 
     OutgoingQueue& m_queue;
     std::map<Id, Run> m_runs;
     std::optional<ListRun> m_list;
+    std::map<Id, std::uint32_t> m_counters;
     std::map<OutgoingQueue::Ticket, Finishing> m_finishing;
 };

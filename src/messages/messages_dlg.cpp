@@ -30,7 +30,8 @@ std::vector<CMessagesDlg::MessageModel::Column> Columns()
     const Qt::Alignment right = Qt::AlignRight | Qt::AlignVCenter;
     return {
         {LoadStr(238), [](const SavedMessage& m) { return m.name; }},
-        {LoadStr(260), [](const SavedMessage& m) { return FormatHexBytes(m.data, kDataShown); }},
+        {LoadStr(260),
+         [](const SavedMessage& m) { return FormatTemplate(ByteForm::Hex, m.data, kDataShown); }},
         {LoadStr(261), [](const SavedMessage& m) { return QString::number(m.repeatMs); }, right},
         {LoadStr(262), [](const SavedMessage& m) { return QString::number(m.count); }, right},
         {LoadStr(263), [](const SavedMessage& m) { return QString::number(m.sent); }, right},
@@ -147,13 +148,15 @@ int CMessagesDlg::EditMessage(int row)
 {
     CByteEntryDlg dialog(LoadStr(271), this);
     CByteField* data = dialog.AddByteField(LoadStr(272));
+    data->SetFieldsAllowed(true);
     QSpinBox* repeat = dialog.AddNumberRow(LoadStr(273), 0, MESSAGE_REPEAT_MAX_MS);
     QSpinBox* count = dialog.AddNumberRow(LoadStr(274), 0, std::numeric_limits<int>::max());
     if (row >= 0) {
         const SavedMessage& m = m_model->At(row);
         dialog.m_editName->setText(m.name);
         data->SetForm(m.form);
-        data->SetBytes(m.data);
+        data->SetTemplate(m.data);
+        data->SetNextCounter(m_sender.NextCounter(m.id));
         repeat->setValue(m.repeatMs);
         count->setValue(m.count);
     }
@@ -163,7 +166,7 @@ int CMessagesDlg::EditMessage(int row)
     // Taken after the dialog: the row's counter went on meanwhile.
     SavedMessage message = row >= 0 ? m_model->At(row) : SavedMessage{};
     message.name = dialog.m_editName->text();
-    message.data = data->Bytes();
+    message.data = data->Template();
     message.form = data->Form();
     message.repeatMs = repeat->value();
     message.count = count->value();
@@ -187,10 +190,10 @@ bool CMessagesDlg::CanSend() const
 bool CMessagesDlg::FitsSession(const SavedMessage& message)
 {
     if (m_owner.m_taps.Current().protocol != SessionProtocol::Udp ||
-        message.data.size() <= MESSAGE_DATAGRAM_MAX)
+        message.data.Size() <= MESSAGE_DATAGRAM_MAX)
         return true;
     ShowMessageBox(this,
-                   LoadStr(275).arg(message.name, QLocale(QLocale::English).toString(message.data.size())),
+                   LoadStr(275).arg(message.name, QLocale(QLocale::English).toString(message.data.Size())),
                    LoadStr(104), MB_OK | MB_ICONEXCLAMATION);
     return false;
 }
@@ -241,13 +244,18 @@ void CMessagesDlg::OnStopAll()
 void CMessagesDlg::OnToSendPane()
 {
     const int row = m_panel->CurrentRow();
-    if (row >= 0)
-        m_owner.SetSendPaneBytes(m_model->At(row).data);
+    // The bytes of one send, as the next one would carry them; copying is
+    // not sending, so the counter stays.
+    if (row >= 0) {
+        const SavedMessage& message = m_model->At(row);
+        m_owner.SetSendPaneBytes(message.data.Render(m_sender.NextCounter(message.id)));
+    }
 }
 
 void CMessagesDlg::OnSessionOpened(const SessionInfo&, const TapTime&)
 {
-    // "Sent" counts what went out in this session.
+    // "Sent" counts what went out in this session, and counters start again.
+    m_sender.ResetCounters();
     for (int row = 0; row < m_model->Count(); ++row)
         m_model->At(row).sent = 0;
     m_model->RefreshColumnSoon(COLUMN_SENT);
@@ -256,8 +264,10 @@ void CMessagesDlg::OnSessionOpened(const SessionInfo&, const TapTime&)
 
 void CMessagesDlg::OnSessionEnded(bool, const TapTime&)
 {
-    // What was queued was dropped with the session; nothing resumes on the next.
+    // What was queued was dropped with the session; nothing resumes on the
+    // next, whose counters start at 0.
     m_sender.StopAll();
+    m_sender.ResetCounters();
     UpdateButtons();
 }
 

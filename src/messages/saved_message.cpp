@@ -38,7 +38,9 @@ QJsonObject MessageToJson(const SavedMessage& message)
 {
     return QJsonObject{
         {kName, message.name},
-        {kData, QString::fromLatin1(message.data.toHex(' '))},
+        // Hex as ever; fields in braces among the bytes.
+        {kData, message.data.HasFields() ? FormatTemplate(ByteForm::Hex, message.data).toLower()
+                                         : QString::fromLatin1(message.data.Literal().toHex(' '))},
         {kRepeat, message.repeatMs},
         {kCount, message.count},
         {kForm, message.form == ByteForm::Text ? kText : QLatin1String("hex")},
@@ -51,14 +53,14 @@ std::optional<SavedMessage> MessageFromJson(const QJsonObject& object)
     const QJsonValue data = object.value(kData);
     if (!name.isString() || !data.isString())
         return std::nullopt;
-    const ByteTextParse bytes = ParseHexBytes(data.toString());
+    const ByteTextParse bytes = ParseHexBytes(data.toString(), BYTE_TEXT_MAX, FieldUse::Allowed);
     const auto repeat = WholeNumber(object.value(kRepeat), 0, MESSAGE_REPEAT_MAX_MS);
     const auto count = WholeNumber(object.value(kCount), 0, std::numeric_limits<int>::max());
     if (!bytes.Ok() || bytes.bytes.isEmpty() || !repeat || !count)
         return std::nullopt;
     SavedMessage message;
     message.name = name.toString();
-    message.data = bytes.bytes;
+    message.data = bytes.Template();
     message.repeatMs = *repeat;
     message.count = *count;
     message.form = object.value(kForm).toString() == kText ? ByteForm::Text : ByteForm::Hex;

@@ -1,7 +1,8 @@
 #pragma once
 
-// One saved message: a named byte string with its repeat interval and count,
-// and how it is kept in messages.json.
+// One saved message: a named byte string, perhaps with fields computed at
+// each send, its repeat interval and count, and how it is kept in
+// messages.json.
 #include "messages/byte_text.h"
 
 #include <QByteArray>
@@ -19,7 +20,7 @@ inline constexpr qsizetype MESSAGE_DATAGRAM_MAX = 65'507;
 struct SavedMessage
 {
     QString name;
-    QByteArray data;
+    ByteTemplate data;
     // 0: sent once.
     int repeatMs = 0;
     // 0: until stopped.

@@ -32,16 +32,18 @@ OutgoingQueue::Ticket OutgoingQueue::Enqueue(QByteArray bytes, Clock::time_point
     return ticket;
 }
 
-void OutgoingQueue::Cancel(Ticket ticket)
+bool OutgoingQueue::Cancel(Ticket ticket)
 {
     const auto it = std::find_if(m_items.begin(), m_items.end(),
                                  [ticket](const Item& item) { return item.ticket == ticket; });
     if (it == m_items.end())
-        return;
-    if (it->sent > 0)
+        return false;
+    if (it->sent > 0) {
         it->onDone = {};
-    else
-        m_items.erase(it);
+        return false;
+    }
+    m_items.erase(it);
+    return true;
 }
 
 void OutgoingQueue::Clear()

@@ -51,8 +51,9 @@ public:
                    const sockaddr* destination = nullptr, socklen_t destinationLength = 0);
     // Takes the item out unless it is under way; an item under way over TCP
     // finishes, so the peer never sees half of it, but its outcome is no
-    // longer reported.
-    void Cancel(Ticket ticket);
+    // longer reported. True when the item was taken out before any of it
+    // went.
+    bool Cancel(Ticket ticket);
     // The session ended: every item is dropped.
     void Clear();
 

@@ -52,15 +52,16 @@ const WhenName& NameOf(ReplyWhen when)
     return kWhens[static_cast<int>(when)];
 }
 
-std::optional<QByteArray> HexOf(const QJsonObject& object, QLatin1String key, qsizetype limit)
+// Patterns are bytes; replies may hold fields.
+std::optional<ByteTemplate> HexOf(const QJsonObject& object, QLatin1String key, qsizetype limit, FieldUse use)
 {
     const QJsonValue value = object.value(key);
     if (!value.isString())
         return std::nullopt;
-    ByteTextParse parse = ParseHexBytes(value.toString(), limit);
+    ByteTextParse parse = ParseHexBytes(value.toString(), limit, use);
     if (!parse.Ok() || parse.bytes.isEmpty())
         return std::nullopt;
-    return std::move(parse.bytes);
+    return parse.Template();
 }
 
 } // namespace
@@ -71,7 +72,7 @@ QJsonObject ReplyRuleToJson(const ReplyRule& rule)
             {QLatin1String("name"), rule.name},
             {QLatin1String("when"), NameOf(rule.when).key},
             {QLatin1String("pattern"), FormatHexBytes(rule.pattern)},
-            {QLatin1String("reply"), FormatHexBytes(rule.reply)},
+            {QLatin1String("reply"), FormatTemplate(ByteForm::Hex, rule.reply)},
             {QLatin1String("delay"), rule.delayMs}};
 }
 
@@ -95,11 +96,11 @@ std::optional<ReplyRule> ReplyRuleFromJson(const QJsonObject& object)
     if (known == std::end(kWhens))
         return std::nullopt;
     rule.when = known->when;
-    auto pattern = HexOf(object, QLatin1String("pattern"), CRepliesDlg::PATTERN_MAX);
-    auto reply = HexOf(object, QLatin1String("reply"), BYTE_TEXT_MAX);
+    auto pattern = HexOf(object, QLatin1String("pattern"), CRepliesDlg::PATTERN_MAX, FieldUse::Refused);
+    auto reply = HexOf(object, QLatin1String("reply"), BYTE_TEXT_MAX, FieldUse::Allowed);
     if (!pattern || !reply)
         return std::nullopt;
-    rule.pattern = std::move(*pattern);
+    rule.pattern = pattern->Literal();
     rule.reply = std::move(*reply);
     return rule;
 }
@@ -130,8 +131,8 @@ CRepliesDlg::CRepliesDlg(CKorvoDlg& dlg)
     columns.emplace_back(LoadStr(284), [](const ReplyRule& r) { return LoadStr(NameOf(r.when).caption); });
     columns.emplace_back(LoadStr(285),
                          [](const ReplyRule& r) { return FormatHexBytes(r.pattern, kCellBytes); });
-    columns.emplace_back(LoadStr(286),
-                         [](const ReplyRule& r) { return FormatHexBytes(r.reply, kCellBytes); });
+    columns.emplace_back(
+        LoadStr(286), [](const ReplyRule& r) { return FormatTemplate(ByteForm::Hex, r.reply, kCellBytes); });
     columns.emplace_back(
         LoadStr(287), [](const ReplyRule& r) { return QString::number(r.delayMs); }, right);
     columns.emplace_back(
@@ -272,7 +273,9 @@ int CRepliesDlg::EditRule(int row)
     pattern->SetBytes(rule.pattern);
     showUdpNote();
     CByteField* reply = entry.AddByteField(LoadStr(298));
-    reply->SetBytes(rule.reply);
+    reply->SetFieldsAllowed(true);
+    reply->SetTemplate(rule.reply);
+    reply->SetNextCounter(rule.counter);
     QSpinBox* delay = entry.AddNumberRow(LoadStr(299), 0, DELAY_MAX_MS);
     delay->setValue(rule.delayMs);
     entry.m_editName->setFocus();
@@ -282,7 +285,7 @@ int CRepliesDlg::EditRule(int row)
     rule.name = entry.m_editName->text();
     rule.when = static_cast<ReplyWhen>(when->currentIndex());
     rule.pattern = pattern->Bytes();
-    rule.reply = reply->Bytes();
+    rule.reply = reply->Template();
     rule.delayMs = delay->value();
     if (row < 0) {
         m_model->Insert(m_model->Count(), std::move(rule));
@@ -291,6 +294,7 @@ int CRepliesDlg::EditRule(int row)
     // It went on counting while the dialog was open; an edited rule starts
     // with no pause.
     rule.matched = m_model->At(row).matched;
+    rule.counter = m_model->At(row).counter;
     rule.limit.Resume();
     m_model->Replace(row, std::move(rule));
     m_engine->RulesChanged();
@@ -377,6 +381,6 @@ void CRepliesDlg::TellTooLong(int row)
         return;
     const ReplyRule& rule = m_model->At(row);
     ShowMessageBox(isVisible() ? static_cast<QWidget*>(this) : &m_dlg,
-                   LoadStr(304).arg(rule.name).arg(rule.reply.size()).arg(CReplyEngine::DATAGRAM_MAX),
+                   LoadStr(304).arg(rule.name).arg(rule.reply.Size()).arg(CReplyEngine::DATAGRAM_MAX),
                    LoadStr(104), MB_OK | MB_ICONEXCLAMATION);
 }

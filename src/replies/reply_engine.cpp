@@ -102,12 +102,21 @@ void CReplyEngine::OnSessionOpened(const SessionInfo& session, const TapTime&)
     m_gapTimer.Stop();
     m_pMatcher->Reset();
     m_turns.Reset();
+    ResetCounters();
 }
 
 void CReplyEngine::OnSessionEnded(bool, const TapTime&)
 {
     m_bMatching = false;
     m_gapTimer.Stop();
+    ResetCounters();
+}
+
+void CReplyEngine::ResetCounters()
+{
+    // Each session's replies count from 0.
+    for (int row = 0; row < m_rules.count(); ++row)
+        m_rules.at(row).counter = 0;
 }
 
 void CReplyEngine::OnBytesReceived(const std::uint8_t* data, int length, const sockaddr* peer,
@@ -144,7 +153,7 @@ void CReplyEngine::Fire(const sockaddr* peer, const ReplyTrigger& trigger)
         ReplyRule& rule = m_rules.at(row);
         if (!rule.enabled || rule.limit.Paused())
             continue;
-        if (peer && rule.reply.size() > DATAGRAM_MAX) {
+        if (peer && rule.reply.Size() > DATAGRAM_MAX) {
             // Sent, it would end the session with the system's complaint.
             rule.limit.Pause();
             m_bRebuild = true;
@@ -162,14 +171,15 @@ void CReplyEngine::Fire(const sockaddr* peer, const ReplyTrigger& trigger)
                 break;
             }
             ++rule.matched;
-            if (rule.reply.isEmpty())
+            if (rule.reply.IsEmpty())
                 continue;
             const auto due = std::max(match.read + std::chrono::milliseconds(rule.delayMs), match.decided);
             // The queue tells the outcome from a later tick, never from inside Enqueue.
             auto ticket = std::make_shared<OutgoingQueue::Ticket>();
             *ticket = m_outgoing.Enqueue(
-                rule.reply, due, [this, ticket](OutgoingQueue::Outcome, int) { m_pending.erase(*ticket); },
-                peer, AddressLength(peer));
+                rule.reply.Render(rule.reply.HasCounter() ? rule.counter++ : 0), due,
+                [this, ticket](OutgoingQueue::Outcome, int) { m_pending.erase(*ticket); }, peer,
+                AddressLength(peer));
             m_pending.insert(*ticket);
         }
         if (m_onRuleChanged)

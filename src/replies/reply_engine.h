@@ -3,7 +3,8 @@
 // CReplyEngine: the rules at work. It hears the main window's session through
 // its taps, matches what the session receives (never while the Telnet window
 // owns the connection) and queues each reply on the window's outgoing queue,
-// due at the time of the read that completed the match plus the rule's delay.
+// due at the time of the read that completed the match plus the rule's delay,
+// with its fields computed then (counters from 0 in each session).
 // Over UDP each datagram is matched on its own and answered at its source.
 // Only enabled rules that are not paused are matched: a rule that pauses is
 // taken out of the matcher at once.
@@ -79,6 +80,7 @@ private:
     void ArmGap();
     void OnGap();
     void DropPending();
+    void ResetCounters();
 
     SessionTaps& m_taps;
     OutgoingQueue& m_outgoing;

@@ -2,6 +2,7 @@
 // user enters them, sent to real peers on loopback, kept in messages.json.
 #include "network/net_helpers.h"
 #include "network/session_fixture.h"
+#include "widgets/messages_window.h"
 
 #include "messages/byte_entry_dlg.h"
 #include "messages/messages_dlg.h"
@@ -39,19 +40,7 @@ protected:
     // Adds a message as the user does: Add, the edit dialog, OK.
     void AddByDialog(const QString& name, ByteForm form, const QString& data, int repeatMs, int count = 0)
     {
-        QTimer::singleShot(0, [=] {
-            auto* dialog = qobject_cast<CByteEntryDlg*>(QApplication::activeModalWidget());
-            ASSERT_NE(nullptr, dialog);
-            dialog->m_editName->setText(name);
-            auto* field = dialog->findChild<CByteField*>();
-            (form == ByteForm::Hex ? field->m_radioHex : field->m_radioText)->click();
-            field->m_editBytes->setPlainText(data);
-            const QList<QSpinBox*> spins = dialog->findChildren<QSpinBox*>();
-            spins[0]->setValue(repeatMs);
-            spins[1]->setValue(count);
-            dialog->accept();
-        });
-        win->m_panel->m_btnAdd->click();
+        AddMessageByDialog(*win, name, form, data, repeatMs, count);
     }
     // Adds a message straight to the list.
     void Add(const char* name, const QByteArray& data, int repeatMs = 0, int count = 0)

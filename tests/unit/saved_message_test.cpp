@@ -44,6 +44,8 @@ TEST(SavedMessage, OnlyWhatCouldHaveBeenEnteredIsReadBack)
         {R"({"name": "x", "data": "01", "count": 1.5})", false},
         {R"({"name": "x", "data": "01", "count": "3"})", false},
         {R"({"data": "01"})", false},
+        {R"({"name": "modbus", "data": "01 03 00 0a 00 02 {crc16-modbus}"})", true},
+        {R"({"name": "x", "data": "01 {crc8}"})", false},
     };
     for (const auto& c : cases) {
         const auto message = MessageFromJson(QJsonDocument::fromJson(c.json).object());
@@ -61,6 +63,44 @@ TEST(SavedMessage, OnlyWhatCouldHaveBeenEnteredIsReadBack)
     EXPECT_EQ(m.data, back->data);
     EXPECT_EQ(ByteForm::Text, back->form);
     EXPECT_NE(m.id, back->id);
+}
+
+TEST(MessageSender, ACounterCountsEverySendOfItsMessageAndGetsBackANumberThatNeverWent)
+{
+    using std::chrono::milliseconds;
+    OutgoingQueue queue;
+    MessageSender sender(queue);
+    const ByteTemplate counted = ParseHexBytes(u"{seq:u8} 2e", BYTE_TEXT_MAX, FieldUse::Allowed).Template();
+    // Whatever is queued goes now; each send done queues the next of a repeat.
+    const auto later = OutgoingQueue::Clock::now() + std::chrono::hours(1);
+    const auto sendNext = [&] {
+        const OutgoingQueue::Item* item = queue.Next(later);
+        if (!item)
+            return std::string("nothing");
+        const QByteArray bytes = item->bytes;
+        queue.Advance(static_cast<int>(bytes.size()));
+        return bytes.toHex().toStdString();
+    };
+
+    sender.Start(1, counted, milliseconds(10), 0);
+    EXPECT_EQ("002e", sendNext());
+    EXPECT_EQ("012e", sendNext());
+    // 02 is queued: stopped, it never went and its number is used again.
+    sender.Stop(1);
+    EXPECT_TRUE(queue.Empty());
+    sender.Start(1, counted, milliseconds(0), 0);
+    EXPECT_EQ("022e", sendNext());
+    // A step of the list is a send of its message.
+    sender.StartList({{1, counted, milliseconds(0)}, {2, counted, milliseconds(0)}}, false);
+    EXPECT_EQ("032e", sendNext());
+    EXPECT_EQ("002e", sendNext());
+    // A TCP send under way goes out whole: its number is spent.
+    sender.Start(1, counted, milliseconds(0), 0);
+    queue.Advance(1);
+    sender.Stop(1);
+    EXPECT_EQ(5u, sender.NextCounter(1));
+    sender.ResetCounters();
+    EXPECT_EQ(0u, sender.NextCounter(1));
 }
 
 } // namespace

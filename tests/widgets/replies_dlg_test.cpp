@@ -65,7 +65,7 @@ TEST_F(RepliesWindow, RulesKeepTheirFieldsInTheirFileAndRepliesStartOffEveryTime
         w.m_checkAuto->click();
         w.m_panel->SelectRow(1);
         w.m_checkEnabled->click();
-        EXPECT_EQ("PONG\r\n", w.m_model->At(0).reply);
+        EXPECT_EQ("PONG\r\n", w.m_model->At(0).reply.Literal());
         EXPECT_EQ(QStringList({"", "ping", "contains", "50 49 4E 47", "50 4F 4E 47 0D 0A", "0", "0"}),
                   QStringList({Cell(w, 0, 0), Cell(w, 0, 1), Cell(w, 0, 2), Cell(w, 0, 3), Cell(w, 0, 4),
                                Cell(w, 0, 5), Cell(w, 0, 6)}));
@@ -89,7 +89,7 @@ TEST_F(RepliesWindow, RulesKeepTheirFieldsInTheirFileAndRepliesStartOffEveryTime
     ASSERT_EQ(2, again.m_model->Count());
     const ReplyRule& frame = again.m_model->At(1);
     EXPECT_TRUE(frame.enabled == false && frame.name == "frame" && frame.when == ReplyWhen::StartsWith &&
-                frame.pattern == "\x02\x10" && frame.reply == "\x06" && frame.delayMs == 250);
+                frame.pattern == "\x02\x10" && frame.reply.Literal() == "\x06" && frame.delayMs == 250);
 
     // Import adds the rules of another file.
     const QString other = QDir::home().filePath("other.json");
