@@ -8,13 +8,17 @@
 //    seconds; prints datagrams per second sent, received and counted.
 // 3. An endless TCP flood: how often the pane and the counter repaint, and
 //    how long a click on CLEAR, then on Disconnect, takes to act.
+// 4. TLS: the handshake against openssl s_server, as the time from CONNECT
+//    to "Connected"; then the TCP flood of 1. plain and over TLS (the peer
+//    on OpenSSL), three alternating rounds, the best of each.
 //
 // Runs on the display given in DISPLAY (xcb), else offscreen, with the
 // accessibility bridge off:
-//     xvfb-run -a build/bin/harness_receive [MiB, default 1024] [tcp|udp|flood]
+//     xvfb-run -a build/bin/harness_receive [MiB, default 1024] [tcp|udp|flood|tls]
 //     build/bin/harness_receive [MiB] [part]                  (offscreen)
 #include "harness_support.h"
 #include "pane_flood.h"
+#include "tls_front.h"
 #include "panes/hex_edit.h"
 #include "platform/message_box.h"
 #include "ui/korvo_dlg.h"
@@ -234,6 +238,81 @@ bool Responsiveness()
     return clearWorst <= 250 && disconnectMs <= 250;
 }
 
+bool TlsFigures(std::int64_t total, const int& messages)
+{
+    CKorvoDlg dlg;
+    dlg.Create();
+    ShowAndWaitForPaint(dlg);
+    harness::UseTls(dlg, true);
+
+    // Handshakes: a fresh TCP connection and full handshake each time.
+    unsigned short port = 0;
+    ::close(harness::ListenOnLoopback(port));
+    QTemporaryDir dir;
+    const QString cert = dir.filePath(QStringLiteral("c.pem")), key = dir.filePath(QStringLiteral("k.pem"));
+    harness::MakeCertificate(cert, key);
+    QProcess server;
+    server.setStandardOutputFile(QProcess::nullDevice());
+    server.start(QStringLiteral("openssl"),
+                 {QStringLiteral("s_server"), QStringLiteral("-accept"),
+                  QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("-cert"), cert,
+                  QStringLiteral("-key"), key, QStringLiteral("-quiet")});
+    server.waitForStarted(5000);
+    harness::RunUntil([&] { return harness::PortListening(port); }, 10);
+    std::vector<double> handshakes;
+    // Timed when the status line says so, not when the loop next looks.
+    Clock::time_point connected{};
+    QObject::connect(dlg.m_editStatus, &QLineEdit::textChanged, [&](const QString& text) {
+        if (text == QLatin1String("Connected"))
+            connected = Clock::now();
+    });
+    for (int i = 0; i < 30; ++i) {
+        const auto start = Clock::now();
+        Connect(dlg, MODE_TCP_CLIENT, port, 1470);
+        if (!harness::RunUntil([&] { return dlg.m_nState == STATE_CONNECTED || messages != 0; }, 10) ||
+            messages != 0)
+            break;
+        handshakes.push_back(MsSince(start, connected));
+        dlg.SendCommand(IDC_BUTTON_CLOSE);
+    }
+    server.kill();
+    server.waitForFinished(5000);
+    std::sort(handshakes.begin(), handshakes.end());
+    if (handshakes.size() == 30)
+        std::printf("TLS handshake       : %.2f ms median, %.2f ms at most of 30 (CONNECT to Connected)\n",
+                    handshakes[15], handshakes.back());
+    else
+        std::printf("TLS handshake       : FAILED after %zu\n", handshakes.size());
+
+    dlg.hide();
+    // Each flood in a window of its own, as harness_capture does.
+    const auto flood = [&](bool overTls) {
+        CKorvoDlg window;
+        window.Create();
+        ShowAndWaitForPaint(window);
+        if (!overTls)
+            return harness::FloodFullPane(window, total, messages);
+        harness::UseTls(window, true);
+        harness::TlsLoopbackSender peer(PatternBlock(), total);
+        return harness::FloodFullPaneFrom(window, peer.Port(), total, messages);
+    };
+    harness::PaneFlood plain, tls;
+    for (int round = 0; round < 3; ++round) {
+        const harness::PaneFlood p = flood(false);
+        const harness::PaneFlood t = flood(true);
+        std::printf("round %d             : plain %8.1f MB/s%s, TLS %8.1f MB/s%s\n", round + 1, p.rate,
+                    p.exact ? "" : " (count WRONG)", t.rate, t.exact ? "" : " (count WRONG)");
+        if (p.rate > plain.rate)
+            plain = p;
+        if (t.rate > tls.rate)
+            tls = t;
+    }
+    std::printf(
+        "TLS receive pane    : %8.1f MB/s = %.0f %% of the plain flood's %.1f MB/s (best of 3 each)\n",
+        tls.rate, 100 * tls.rate / plain.rate, plain.rate);
+    return handshakes.size() == 30 && plain.exact && tls.exact;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -252,5 +331,6 @@ int main(int argc, char** argv)
     const bool tcp = !wanted("tcp") || TcpThroughput(total, messages);
     const bool udp = !wanted("udp") || UdpRate(3);
     const bool responsive = !wanted("flood") || Responsiveness();
-    return tcp && udp && responsive && messages == 0 ? 0 : 1;
+    const bool tls = !wanted("tls") || TlsFigures(total, messages);
+    return tcp && udp && responsive && tls && messages == 0 ? 0 : 1;
 }

@@ -8,13 +8,16 @@
 // process once both panes are full.
 //
 // Given a file, the whole run is captured to it (.pcap or .txt), as a user
-// would capture a transfer; the file is kept.
+// would capture a transfer; the file is kept. Given "tls", the TCP transfer
+// goes over TLS as well (socat in front of the peer), each 512-byte chunk a
+// record of its own, after the plain one.
 //
 // Runs on the display it is given (xvfb-run -a for a real X server, the way a
 // user's desktop runs it); offscreen without one.
 //
-// Usage: harness_send [capture file]
+// Usage: harness_send [capture file | tls]
 #include "harness_support.h"
+#include "tls_front.h"
 #include "panes/hex_edit.h"
 #include "platform/file_dialog.h"
 #include "platform/fonts.h"
@@ -185,17 +188,21 @@ private:
 };
 
 // One transfer of the full pane; returns whether it went out exactly.
-bool SendOnce(CKorvoDlg& dlg, int type, const std::vector<char>& pane)
+bool SendOnce(CKorvoDlg& dlg, int type, const std::vector<char>& pane, bool tls = false)
 {
     const bool udp = type == SOCK_DGRAM;
     const int total = static_cast<int>(pane.size());
     EchoPeer peer(type, total);
+    std::unique_ptr<harness::TlsFront> front;
+    if (tls)
+        front = std::make_unique<harness::TlsFront>(peer.Port());
+    harness::UseTls(dlg, tls);
     const std::int64_t recvBefore = dlg.m_nRecvTotal;
 
     dlg.m_comboMode->setCurrentIndex(udp ? MODE_UDP : MODE_TCP_CLIENT);
     dlg.SendCommand(IDC_COMBO_MODE, CBN_SELCHANGE);
     dlg.SetDlgItemText(IDC_EDIT_REMOTE_IP, QStringLiteral("127.0.0.1"));
-    dlg.SetDlgItemText(IDC_EDIT_REMOTE_PORT, QString::number(peer.Port()));
+    dlg.SetDlgItemText(IDC_EDIT_REMOTE_PORT, QString::number(front ? front->Port() : peer.Port()));
     if (udp) {
         const int probe = ::socket(AF_INET, SOCK_DGRAM, 0);
         const sockaddr_in any = LoopbackAddress(0);
@@ -205,7 +212,7 @@ bool SendOnce(CKorvoDlg& dlg, int type, const std::vector<char>& pane)
     }
     dlg.SendCommand(IDC_BUTTON_CONNECT);
     if (!RunUntil([&] { return dlg.m_nState == (udp ? STATE_UDP_OPEN : STATE_CONNECTED); }, 10)) {
-        std::printf("%s: the session did not open\n", udp ? "UDP" : "TCP");
+        std::printf("%s: the session did not open\n", udp ? "UDP" : tls ? "TLS" : "TCP");
         return false;
     }
 
@@ -220,9 +227,11 @@ bool SendOnce(CKorvoDlg& dlg, int type, const std::vector<char>& pane)
 
     const double seconds = peer.Seconds();
     std::printf("%s: peer got %zu bytes%s in %.3f s from first to last byte = %.3f x the %.3f s floor%s\n",
-                udp ? "UDP" : "TCP", peer.Received().size(), exact ? " (exact)" : " (WRONG)", seconds,
-                seconds / kFloorSeconds, kFloorSeconds,
-                seconds <= 1.10 * kFloorSeconds ? "" : "  OVER BUDGET");
+                udp   ? "UDP"
+                : tls ? "TLS"
+                      : "TCP",
+                peer.Received().size(), exact ? " (exact)" : " (WRONG)", seconds, seconds / kFloorSeconds,
+                kFloorSeconds, seconds <= 1.10 * kFloorSeconds ? "" : "  OVER BUDGET");
     peer.PrintGaps();
     if (udp)
         std::printf("     %d datagrams, %d not of 512 bytes\n", peer.Datagrams(), peer.OddDatagrams());
@@ -253,7 +262,8 @@ int main(int argc, char** argv)
     const std::vector<char> pane = Pattern(PANE_CAPACITY);
     dlg.m_hexSend->SetData(PANE_CAPACITY, pane.data());
 
-    const QString capture = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
+    const bool tls = argc > 1 && QByteArray(argv[1]) == "tls";
+    const QString capture = argc > 1 && !tls ? QString::fromLocal8Bit(argv[1]) : QString();
     if (!capture.isEmpty()) {
         SetFileDialogHook([&](const FileDialogRequest&) { return FileDialogResult{true, capture, 1}; });
         dlg.m_actCaptureStart->trigger();
@@ -261,6 +271,8 @@ int main(int argc, char** argv)
         std::printf("capturing to %s\n", qPrintable(capture));
     }
     bool ok = SendOnce(dlg, SOCK_STREAM, pane);
+    if (tls)
+        ok = SendOnce(dlg, SOCK_STREAM, pane, true) && ok;
     ok = SendOnce(dlg, SOCK_DGRAM, pane) && ok;
     if (!capture.isEmpty()) {
         dlg.m_actCaptureStop->trigger();

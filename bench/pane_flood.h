@@ -27,13 +27,12 @@ struct PaneFlood
     long rssMaxKiB = 0;
 };
 
-// Connects the shown dialog as a TCP client to a peer that sends `total`
-// bytes of PatternBlock() as fast as it can, and measures the receive rate
+// Connects the shown dialog as a TCP client to the loopback port, where a
+// peer sends `total` bytes as fast as it can, and measures the receive rate
 // once the pane is full; stops early on a message box. Closes the session.
-inline PaneFlood FloodFullPane(CKorvoDlg& dlg, std::int64_t total, const int& messages)
+inline PaneFlood FloodFullPaneFrom(CKorvoDlg& dlg, unsigned short port, std::int64_t total, const int& messages)
 {
-    LoopbackSender peer(PatternBlock(), total);
-    Connect(dlg, MODE_TCP_CLIENT, peer.Port(), 1470);
+    Connect(dlg, MODE_TCP_CLIENT, port, 1470);
 
     PaneFlood flood;
     QElapsedTimer clock;
@@ -69,6 +68,13 @@ inline PaneFlood FloodFullPane(CKorvoDlg& dlg, std::int64_t total, const int& me
         dlg.GetDlgItemText(IDC_STATIC_RECV_COUNT) == QString::number(total) && dlg.m_nRecvTotal == total;
     dlg.SendCommand(IDC_BUTTON_CLOSE);
     return flood;
+}
+
+// The same from a peer sending PatternBlock().
+inline PaneFlood FloodFullPane(CKorvoDlg& dlg, std::int64_t total, const int& messages)
+{
+    LoopbackSender peer(PatternBlock(), total);
+    return FloodFullPaneFrom(dlg, peer.Port(), total, messages);
 }
 
 } // namespace harness

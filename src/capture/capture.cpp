@@ -82,12 +82,7 @@ void CCapture::ShowState()
     const bool running = IsRunning();
     m_dlg.m_actCaptureStart->setEnabled(!running);
     m_dlg.m_actCaptureStop->setEnabled(running);
-    // The title that message boxes use stays the program's.
-    m_dlg.setWindowTitle(running ? m_dlg.m_strTitle + LoadStr(207).arg(QFileInfo(m_strPath).fileName())
-                                 : m_dlg.m_strTitle);
-    // Screen readers learn of the new title only when told.
-    QAccessibleEvent event(&m_dlg, QAccessible::NameChanged);
-    QAccessible::updateAccessibility(&event);
+    m_dlg.ShowTitle();
 }
 
 void CCapture::Report(int stringId, int error)

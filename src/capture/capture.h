@@ -26,6 +26,7 @@ public:
     CCapture& operator=(const CCapture&) = delete;
 
     bool IsRunning() const { return m_pWriter != nullptr; }
+    const QString& Path() const { return m_strPath; }
     // Opens (or empties) the file and starts; a session under way is recorded
     // from now. False, once reported, when the file cannot be opened.
     bool Start(const QString& path, CaptureFormat format);

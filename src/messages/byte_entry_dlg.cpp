@@ -54,7 +54,7 @@ QString PlainCaption(const QString& caption)
     text.replace(QLatin1String("&&"), QStringLiteral("\x01"));
     text.remove(QLatin1Char('&'));
     text.replace(QStringLiteral("\x01"), QStringLiteral("&"));
-    for (const QLatin1String tail : {QLatin1String("..."), QLatin1String(":")}) {
+    for (const QString& tail : {QStringLiteral("..."), QStringLiteral(":"), QStringLiteral("\uFF1A")}) {
         if (text.endsWith(tail))
             text.chop(tail.size());
     }

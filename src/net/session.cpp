@@ -122,6 +122,11 @@ bool CKorvoDlg::ConnectTcpClient()
     if (m_checkKeepAlive->isChecked())
         SetKeepAlive(m_sock.m_hSocket);
 
+    if (!PrepareTls(m_sock, false)) {
+        m_sock.Close();
+        return false;
+    }
+
     const socklen_t length = address.ai_family == AF_INET ? sizeof(sockaddr_in) : address.ai_addrlen;
     if (!m_sock.Connect(address.ai_addr, length)) {
         const int error = createError != 0 ? createError : errno;
@@ -174,6 +179,11 @@ std::optional<SessionState> CKorvoDlg::ListenTcpServer()
 
     if (m_checkKeepAlive->isChecked())
         SetKeepAlive(m_sockListen.m_hSocket);
+
+    if (!PrepareTls(m_sockListen, true)) {
+        m_sockListen.Close();
+        return STATE_READY;
+    }
 
     if (::listen(m_sockListen.m_hSocket, 1) != 0) {
         ShowSystemError(errno);

@@ -1,5 +1,7 @@
 #include "platform/async_socket.h"
 
+#include "tls/tls_stream.h"
+
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -195,26 +197,16 @@ bool CAsyncSocket::Accept(CAsyncSocket& connected, sockaddr* address, socklen_t*
         errno = EBADF;
         return false;
     }
+    if (m_pTlsContext)
+        return TlsAccept(connected, address, length);
     int fd;
     do
         fd = ::accept4(m_hSocket, address, length, SOCK_CLOEXEC);
     while (fd < 0 && errno == EINTR);
     const int error = fd < 0 ? errno : 0;
     m_bReadHeld = false;
-    if (IsShortOfResources(error)) {
-        // The connection is still pending and the event would come straight
-        // back: wait before trying again.
-        m_bAcceptPaused = true;
-        const std::weak_ptr<bool> token = m_pAlive;
-        const unsigned generation = m_nGeneration;
-        QTimer::singleShot(kAcceptBackoff, m_pReadNotifier, [this, token, generation] {
-            const auto alive = token.lock();
-            if (alive && *alive && generation == m_nGeneration) {
-                m_bAcceptPaused = false;
-                UpdateRead();
-            }
-        });
-    }
+    if (IsShortOfResources(error))
+        PauseAccepting();
     UpdateRead();
     if (fd < 0) {
         errno = error;
@@ -229,12 +221,30 @@ bool CAsyncSocket::Accept(CAsyncSocket& connected, sockaddr* address, socklen_t*
     return true;
 }
 
+void CAsyncSocket::PauseAccepting()
+{
+    // The connection is still pending and the event would come straight
+    // back: wait before trying again.
+    m_bAcceptPaused = true;
+    const std::weak_ptr<bool> token = m_pAlive;
+    const unsigned generation = m_nGeneration;
+    QTimer::singleShot(kAcceptBackoff, m_pReadNotifier, [this, token, generation] {
+        const auto alive = token.lock();
+        if (alive && *alive && generation == m_nGeneration) {
+            m_bAcceptPaused = false;
+            UpdateRead();
+        }
+    });
+}
+
 int CAsyncSocket::Receive(void* buffer, int length, int flags)
 {
     if (!IsOpen()) {
         errno = EBADF;
         return -1;
     }
+    if (m_pTls)
+        return TlsReceive(buffer, length, flags);
     ssize_t n;
     do
         n = ::recv(m_hSocket, buffer, static_cast<size_t>(length), flags);
@@ -274,6 +284,8 @@ int CAsyncSocket::SendTo(const void* buffer, int length, const sockaddr* address
         errno = EBADF;
         return -1;
     }
+    if (m_pTls && !address)
+        return TlsSend(buffer, length);
     ssize_t n;
     do
         n = ::sendto(m_hSocket, buffer, static_cast<size_t>(length), flags | MSG_NOSIGNAL, address,
@@ -296,13 +308,18 @@ void CAsyncSocket::ResumeReceive()
         return;
     m_bReadHeld = false;
     UpdateRead();
+    if (m_pTls)
+        ScheduleTlsReceive();
 }
 
 void CAsyncSocket::Close()
 {
-    if (!IsOpen())
+    if (!IsOpen()) {
+        m_pTlsContext.reset();
         return;
+    }
     ErrnoKeeper keep;
+    ResetTls();
     ReleaseNotifiers();
     ::close(m_hSocket);
     m_hSocket = INVALID_SOCKET;
@@ -327,6 +344,12 @@ void CAsyncSocket::UpdateRead()
         return;
     const bool readable =
         m_role == Role::Datagram || m_role == Role::StreamConnected || m_role == Role::StreamListening;
+    // A handshake reads whenever the peer has something; a listener waits
+    // while the connection before it is in its handshake.
+    if (m_role == Role::StreamHandshaking || (m_role == Role::StreamListening && m_pTlsPending)) {
+        m_pReadNotifier->setEnabled(m_role == Role::StreamHandshaking);
+        return;
+    }
     m_pReadNotifier->setEnabled(readable && !m_bReadHeld && !m_bInRead && !m_bAcceptPaused);
 }
 
@@ -336,7 +359,9 @@ void CAsyncSocket::UpdateWrite()
         return;
     const bool waitForSpace =
         (m_role == Role::Datagram || m_role == Role::StreamConnected) && m_bSendArmed && !m_bInWrite;
-    m_pWriteNotifier->setEnabled(m_role == Role::StreamConnecting || waitForSpace);
+    // Records TLS could not hand to the socket at once go when it has room.
+    const bool tlsOutput = m_pTls && m_pTls->OutputPending() && m_role != Role::StreamDone;
+    m_pWriteNotifier->setEnabled(m_role == Role::StreamConnecting || waitForSpace || tlsOutput);
 }
 
 void CAsyncSocket::CheckListening()
@@ -359,7 +384,14 @@ void CAsyncSocket::OnReadReady()
     case Role::StreamConnected:
         ReceiveRun();
         return;
+    case Role::StreamHandshaking:
+        DriveTlsHandshake();
+        return;
     case Role::StreamListening:
+        if (m_pTlsContext) {
+            TlsAcceptReady();
+            return;
+        }
         m_bReadHeld = true;
         Deliver(Event::Accept, 0);
         return;
@@ -373,6 +405,10 @@ void CAsyncSocket::ReceiveRun()
     // One turn of the event loop per block would cost far more than the block
     // itself on a real display; while data remains, the next event follows at
     // once, for a bounded run.
+    if (m_pTls) {
+        TlsReceiveRun();
+        return;
+    }
     const auto deadline = std::chrono::steady_clock::now() + kReceiveRunTime;
     for (int delivered = 0;; ++delivered) {
         if (delivered > 0 && (delivered == kReceiveRunEvents || std::chrono::steady_clock::now() >= deadline))
@@ -428,6 +464,10 @@ void CAsyncSocket::OnWriteReady()
             UpdateWrite(); // not finished after all
             return;
         }
+        if (error == 0 && m_pTlsContext) {
+            StartTlsHandshake();
+            return;
+        }
         m_role = error == 0 ? Role::StreamConnected : Role::StreamDone;
         m_bSendArmed = error == 0;
         // Reads and writes flow from now on, also while the connect handler
@@ -436,6 +476,15 @@ void CAsyncSocket::OnWriteReady()
         UpdateWrite();
         Deliver(Event::Connect, error);
         return;
+    }
+    if (m_role == Role::StreamHandshaking) {
+        DriveTlsHandshake();
+        return;
+    }
+    if (m_pTls && m_pTls->OutputPending()) {
+        TlsFlush();
+        if (m_pTls->OutputPending())
+            return;
     }
     if (m_bSendArmed) {
         m_bSendArmed = false;

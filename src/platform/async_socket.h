@@ -28,16 +28,29 @@
 // - OnClose: once, after the pending data was read, when the peer closed or
 //   reset the connection. No events follow it.
 //
+// TLS (UseTls) is a layer inside: a client's OnConnect and a listener's
+// OnAccept come once the handshake is complete (a failed handshake reports
+// its TLS code, see tls/tls_error.h), Receive and Send carry plaintext, each
+// Send is one record, and receive events go on while decrypted bytes are
+// waiting, also when the socket itself has nothing more. The peer's
+// close_notify ends the stream as a close does, an end without it as a reset.
+//
 // Handlers may close, reopen or destroy their socket, or run a modal loop:
 // events of one kind never nest on one socket, and nothing of the old socket
 // is touched after its handler returns into a closed or reopened object.
+#include <QString>
+
 #include <sys/socket.h>
 
 #include <cerrno>
 #include <chrono>
+#include <functional>
 #include <memory>
 
 class QSocketNotifier;
+class QTimer;
+class TlsContext;
+class TlsStream;
 
 class CAsyncSocket
 {
@@ -71,7 +84,16 @@ public:
     // events; this brings them back (at once if data is waiting).
     void ResumeReceive();
     // Closes the handle and stops all events; harmless when already closed.
+    // A TLS session says close_notify first.
     virtual void Close();
+
+    // TLS on this socket until it is closed: on an open stream socket the
+    // next Connect handshakes as the context's client, checking `peerName`;
+    // on a listening socket every connection handshakes as its server before
+    // OnAccept.
+    void UseTls(std::shared_ptr<const TlsContext> context, const QString& peerName = {});
+    // The connection's TLS session once its handshake completed; else null.
+    const TlsStream* Tls() const;
 
     bool IsOpen() const { return m_hSocket != INVALID_SOCKET; }
     // The raw handle, for listen, setsockopt and the like.
@@ -91,7 +113,15 @@ protected:
     std::shared_ptr<const bool> LifeToken() const { return m_pAlive; }
 
 private:
-    enum class Role { Datagram, StreamIdle, StreamConnecting, StreamConnected, StreamListening, StreamDone };
+    enum class Role {
+        Datagram,
+        StreamIdle,
+        StreamConnecting,
+        StreamHandshaking,
+        StreamConnected,
+        StreamListening,
+        StreamDone
+    };
     enum class Event { Receive, Send, Accept, Connect, Close };
 
     bool AttachAs(int handle, bool connected);
@@ -105,6 +135,20 @@ private:
     void UpdateWrite();
     void CheckListening();
     void ReleaseNotifiers();
+    void PauseAccepting();
+    // The TLS layer (tls_socket.cpp).
+    void StartTlsHandshake();
+    void DriveTlsHandshake();
+    void FinishTlsHandshake(int error);
+    void TlsReceiveRun();
+    int TlsReceive(void* buffer, int length, int flags);
+    int TlsSend(const void* buffer, int length);
+    void TlsFlush();
+    void ScheduleTlsReceive();
+    void TlsAcceptReady();
+    void TlsPendingDone(int error);
+    bool TlsAccept(CAsyncSocket& connected, sockaddr* address, socklen_t* length);
+    void ResetTls();
 
     Role m_role = Role::StreamIdle;
     QSocketNotifier* m_pReadNotifier = nullptr;
@@ -120,4 +164,18 @@ private:
     // Accept failed for want of resources; accept events wait a while.
     bool m_bAcceptPaused = false;
     std::shared_ptr<bool> m_pAlive;
+
+    // TLS: the context and name asked for, the session, and for a listener
+    // the connection whose handshake runs before it is offered.
+    std::shared_ptr<const TlsContext> m_pTlsContext;
+    QString m_strTlsPeerName;
+    std::unique_ptr<TlsStream> m_pTls;
+    std::unique_ptr<CAsyncSocket> m_pTlsPending;
+    bool m_bTlsPendingDone = false;
+    int m_nTlsPendingError = 0;
+    bool m_bTlsReceiveQueued = false;
+    QTimer* m_pTlsTimer = nullptr;
+    // Set on a listener's pending connection: told the handshake's outcome
+    // instead of an OnConnect.
+    std::function<void(int)> m_onTlsHandshake;
 };

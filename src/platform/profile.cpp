@@ -53,3 +53,20 @@ bool Profile::WriteProfileInt(const QString& section, const QString& entry, int 
     settings.sync();
     return settings.status() == QSettings::NoError;
 }
+
+QString Profile::GetProfileString(const QString& section, const QString& entry, const QString& defaultValue)
+{
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, Company(), ApplicationName());
+    if (settings.status() != QSettings::NoError)
+        return defaultValue;
+    const QVariant value = settings.value(section + QLatin1Char('/') + entry);
+    return value.isValid() ? value.toString() : defaultValue;
+}
+
+bool Profile::WriteProfileString(const QString& section, const QString& entry, const QString& value)
+{
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, Company(), ApplicationName());
+    settings.setValue(section + QLatin1Char('/') + entry, value);
+    settings.sync();
+    return settings.status() == QSettings::NoError;
+}

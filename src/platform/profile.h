@@ -15,6 +15,11 @@ public:
     // Writes the value; false when the profile could not be written.
     static bool WriteProfileInt(const QString& section, const QString& entry, int value);
 
+    // Text values, for settings such as file names.
+    static QString GetProfileString(const QString& section, const QString& entry,
+                                    const QString& defaultValue);
+    static bool WriteProfileString(const QString& section, const QString& entry, const QString& value);
+
     // Where the profile lives (for messages and tests).
     static QString FilePath();
 };

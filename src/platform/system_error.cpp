@@ -1,5 +1,7 @@
 #include "platform/system_error.h"
 
+#include "tls/tls_error.h"
+
 #include <netdb.h>
 
 #include <climits>
@@ -14,6 +16,8 @@ QString SystemErrorText(int code)
             return {};
         return QString::fromLocal8Bit(text);
     }
+    if (IsTlsError(code))
+        return TlsFailureText(code);
     // strerrordesc_np knows exactly the codes that have a text; strerror
     // gives that text in the user's language.
     if (!strerrordesc_np(code))

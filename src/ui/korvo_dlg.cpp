@@ -12,9 +12,12 @@
 #include "platform/strings.h"
 #include "progress/send_dlg.h"
 #include "replies/replies_dlg.h"
+#include "tls/tls_dlg.h"
 #include "ui/about_dlg.h"
 
+#include <QAccessible>
 #include <QAction>
+#include <QFileInfo>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -56,6 +59,7 @@ CKorvoDlg::~CKorvoDlg()
     // The additions go first: they are subscribed to the session and hold
     // items in its queue.
     m_outgoing.Clear();
+    m_pTlsDlg.reset();
     m_pRepliesDlg.reset();
     m_pMessagesDlg.reset();
     m_pCapture.reset();
@@ -77,6 +81,7 @@ void CKorvoDlg::AddWindowActions()
     m_actCaptureStop->setEnabled(false);
     m_actMessages = add(202, QKeySequence(Qt::CTRL | Qt::Key_M), &CKorvoDlg::OnMessages);
     m_actReplies = add(203, QKeySequence(Qt::CTRL | Qt::Key_R), &CKorvoDlg::OnReplies);
+    m_actTls = add(400, QKeySequence(Qt::CTRL | Qt::Key_T), &CKorvoDlg::OnTls);
 }
 
 QWidget* CKorvoDlg::CreateControl(const ControlTemplate& control, QWidget* parent)
@@ -231,6 +236,20 @@ void CKorvoDlg::SetAccessibleNames()
     }
 }
 
+void CKorvoDlg::ShowTitle()
+{
+    // The title that message boxes use stays the program's.
+    QString title = m_strTitle;
+    if (IsTlsOn())
+        title += QStringLiteral(" - TLS");
+    if (m_pCapture && m_pCapture->IsRunning())
+        title += LoadStr(207).arg(QFileInfo(m_pCapture->Path()).fileName());
+    setWindowTitle(title);
+    // Screen readers learn of the new title only when told.
+    QAccessibleEvent event(this, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&event);
+}
+
 void CKorvoDlg::OnSelchangeMode()
 {
     const int mode = m_comboMode->currentIndex();
@@ -317,6 +336,8 @@ void CKorvoDlg::ShowWindowMenu(const QPoint& globalPos)
     menu.addSeparator();
     menu.addAction(m_actMessages);
     menu.addAction(m_actReplies);
+    menu.addSeparator();
+    menu.addAction(m_actTls);
     if (menu.exec(globalPos) == about)
         OnSysCommand(IDM_ABOUTBOX);
 }

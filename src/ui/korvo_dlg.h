@@ -28,6 +28,7 @@ class CMessagesDlg;
 class CRepliesDlg;
 class CSendDlg;
 class CSpinButtonCtrl;
+class CTlsDlg;
 class QComboBox;
 class QCheckBox;
 class QLineEdit;
@@ -131,6 +132,15 @@ public:
     void OnCaptureStop();
     void OnMessages();
     void OnReplies();
+    void OnTls();
+
+    // TLS (tls/tls_command.cpp): whether sessions speak it, and the socket
+    // made ready for it before its connect or listen; false once the reason
+    // was shown.
+    bool IsTlsOn() const;
+    bool PrepareTls(CLumSock& socket, bool server);
+    // The title, with what the additions add to it while they are on.
+    void ShowTitle();
 
     // Telnet (telnet/telnet_command.cpp)
     void OnTelnet();
@@ -198,11 +208,13 @@ public:
     std::unique_ptr<CCapture> m_pCapture;
     std::unique_ptr<CMessagesDlg> m_pMessagesDlg;
     std::unique_ptr<CRepliesDlg> m_pRepliesDlg;
+    std::unique_ptr<CTlsDlg> m_pTlsDlg;
     // Window menu entries with their shortcuts, which work while the menu is closed.
     QAction* m_actCaptureStart = nullptr;
     QAction* m_actCaptureStop = nullptr;
     QAction* m_actMessages = nullptr;
     QAction* m_actReplies = nullptr;
+    QAction* m_actTls = nullptr;
 
 protected:
     bool OnInitDialog() override;

@@ -2,7 +2,7 @@
 """What a screen reader learns of the combo boxes, read over the accessibility
 bus as screen readers read it: each names its label and shows its chosen item
 as its text. Runs the real program with a Telnet window open to a loopback
-peer. Usage (inside a display and a session bus): atspi_combos.py KORVO"""
+peer, then opens the TLS window. Usage (inside a display and a session bus): atspi_combos.py KORVO"""
 import os
 import socket
 import subprocess
@@ -94,6 +94,16 @@ try:
                  f'korvo exit status: {korvo.poll()})')
     mode = wait(lambda: find(main, role_and_name('combo box', None)))
     check('mode combo', ('Connection Mode', 'TCP Client', []), combo_reading(mode))
+
+    # The TLS window, from its shortcut (Ctrl+T) while the main window is the
+    # active one.
+    for key, kind in ((37, pyatspi.KEY_PRESS), (28, pyatspi.KEY_PRESSRELEASE), (37, pyatspi.KEY_RELEASE)):
+        pyatspi.Registry.generateKeyboardEvent(key, None, kind)
+    tls = wait(lambda: find(app, role_and_name('dialog', 'TLS')))
+    if not tls:
+        sys.exit('atspi_combos: the TLS window did not appear on the bus')
+    version = wait(lambda: find(tls, role_and_name('combo box', None)))
+    check('TLS version combo', ('Minimum version', 'TLS 1.2', ['Minimum version:']), combo_reading(version))
 
     listener = socket.socket()
     listener.bind(('127.0.0.1', 0))

@@ -19,34 +19,6 @@ namespace {
 
 using std::chrono::seconds;
 
-std::string Pattern(std::size_t n, int seed)
-{
-    std::string bytes(n, '\0');
-    for (std::size_t i = 0; i < n; ++i)
-        bytes[i] = static_cast<char>(i * seed + i / 509);
-    return bytes;
-}
-
-// tshark's "follow" of the first TCP stream: what each end sent, the end
-// that connected first.
-std::pair<std::string, std::string> FollowFirstStream(const QString& path)
-{
-    const QString text = Tshark(path, {QStringLiteral("-qz"), QStringLiteral("follow,tcp,raw,0")});
-    std::pair<std::string, std::string> sides;
-    bool inData = false;
-    for (const QString& line : text.split(QLatin1Char('\n'))) {
-        if (line.startsWith(QLatin1String("Node 1:"))) {
-            inData = true;
-            continue;
-        }
-        if (!inData || line.startsWith(QLatin1String("====")))
-            continue;
-        std::string& side = line.startsWith(QLatin1Char('\t')) ? sides.second : sides.first;
-        side += QByteArray::fromHex(line.trimmed().toLatin1()).toStdString();
-    }
-    return sides;
-}
-
 // A default read with every checksum checked: nothing malformed, no bad
 // checksum, no TCP analysis warning.
 void ExpectCleanRead(const QString& path)

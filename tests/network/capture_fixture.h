@@ -71,6 +71,26 @@ inline QString Tshark(const QString& path, const QStringList& arguments)
     return QString::fromLocal8Bit(tshark.readAllStandardOutput());
 }
 
+// tshark's "follow" of the first TCP stream: what each end sent, the end
+// that connected first.
+inline std::pair<std::string, std::string> FollowFirstStream(const QString& path)
+{
+    const QString text = Tshark(path, {QStringLiteral("-qz"), QStringLiteral("follow,tcp,raw,0")});
+    std::pair<std::string, std::string> sides;
+    bool inData = false;
+    for (const QString& line : text.split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("Node 1:"))) {
+            inData = true;
+            continue;
+        }
+        if (!inData || line.startsWith(QLatin1String("====")))
+            continue;
+        std::string& side = line.startsWith(QLatin1Char('\t')) ? sides.second : sides.first;
+        side += QByteArray::fromHex(line.trimmed().toLatin1()).toStdString();
+    }
+    return sides;
+}
+
 class CaptureTest : public SessionTest
 {
 protected:

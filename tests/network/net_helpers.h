@@ -148,6 +148,15 @@ inline bool Listening(unsigned short port)
     return false;
 }
 
+// The same bytes every run, a different run for each seed.
+inline std::string Pattern(std::size_t n, int seed)
+{
+    std::string bytes(n, '\0');
+    for (std::size_t i = 0; i < n; ++i)
+        bytes[i] = static_cast<char>(i * seed + i / 509);
+    return bytes;
+}
+
 // For its lifetime the process has no descriptor to spare: the limit is
 // lowered to just above what is open, and the rest are taken.
 class DescriptorShortage
