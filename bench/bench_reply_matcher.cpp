@@ -1,6 +1,8 @@
 // The replies' matcher per 4,096-byte read, as the receive path calls it:
 // one rule, and sixteen "contains" rules over the receive harness's bytes,
-// random bytes, text lines, and bytes that keep beginning a pattern.
+// random bytes, text lines, and bytes that keep beginning a pattern; a
+// thousand rules of every kind that none of those bytes match, and a
+// thousand that each match; and datagrams, each a stream of its own.
 #include "reply_bench_rules.h"
 #include "replies/reply_matcher.h"
 
@@ -8,6 +10,7 @@
 
 #include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace {
@@ -47,6 +50,22 @@ std::vector<std::uint8_t> Block(Data kind, const std::vector<std::string>& patte
     return block;
 }
 
+// The block fed as one read per iteration, at one time; what the last read
+// gave, in entries.
+std::size_t FeedEach(benchmark::State& state, ReplyMatcher& matcher, const std::vector<std::uint8_t>& block)
+{
+    std::vector<ReplyMatcher::Match> out;
+    const Clock::time_point now = Clock::now();
+    for (auto _ : state) {
+        out.clear();
+        matcher.Feed(block.data(), block.size(), now, out);
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(block.size()));
+    return out.size();
+}
+
 void BM_ContainsRules(benchmark::State& state)
 {
     auto patterns = bench::SixteenContainsPatterns();
@@ -56,14 +75,7 @@ void BM_ContainsRules(benchmark::State& state)
         rules.push_back({ReplyWhen::Contains, {p.begin(), p.end()}});
     ReplyMatcher matcher(rules, std::chrono::milliseconds(50));
     const std::vector<std::uint8_t> block = Block(static_cast<Data>(state.range(0)), patterns);
-    std::vector<ReplyMatcher::Match> out;
-    const Clock::time_point now = Clock::now();
-    for (auto _ : state) {
-        out.clear();
-        matcher.Feed(block.data(), block.size(), now, out);
-        benchmark::DoNotOptimize(out.data());
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 4096);
+    FeedEach(state, matcher, block);
 }
 BENCHMARK(BM_ContainsRules)
     ->ArgNames({"data", "rules"})
@@ -72,6 +84,56 @@ BENCHMARK(BM_ContainsRules)
     ->Args({RANDOM, 16})
     ->Args({TEXT, 16})
     ->Args({NEAR_MISSES, 16});
+
+std::vector<ReplyPattern> ThousandRules()
+{
+    std::vector<ReplyPattern> rules;
+    for (const auto& [when, p] : bench::ThousandRulesOfEveryKind())
+        rules.push_back({when, {p.begin(), p.end()}});
+    return rules;
+}
+
+// None match: the flood's bytes, random bytes and text lines.
+void BM_ThousandRules(benchmark::State& state)
+{
+    ReplyMatcher matcher(ThousandRules(), std::chrono::milliseconds(50));
+    const std::vector<std::uint8_t> block = Block(static_cast<Data>(state.range(0)), {});
+    state.counters["matches"] = static_cast<double>(FeedEach(state, matcher, block));
+}
+BENCHMARK(BM_ThousandRules)->ArgName("data")->Arg(HARNESS)->Arg(RANDOM)->Arg(TEXT);
+
+// Every one of a thousand "contains" rules matches: 2 to 9 bytes of the read.
+void BM_ThousandMatchingRules(benchmark::State& state)
+{
+    const std::vector<std::uint8_t> block = Block(TEXT, {});
+    std::mt19937 rng(1);
+    std::vector<ReplyPattern> rules;
+    for (int r = 0; r < 1000; ++r) {
+        const std::size_t at = rng() % 4000;
+        rules.push_back({ReplyWhen::Contains, {block.begin() + at, block.begin() + at + 2 + rng() % 8}});
+    }
+    ReplyMatcher matcher(rules, std::chrono::milliseconds(50));
+    state.counters["entries"] = static_cast<double>(FeedEach(state, matcher, block));
+}
+BENCHMARK(BM_ThousandMatchingRules);
+
+// 1,400-byte datagrams, each matched on its own, against a thousand rules.
+void BM_ThousandRulesDatagrams(benchmark::State& state)
+{
+    ReplyMatcher matcher(ThousandRules(), std::chrono::milliseconds(50));
+    const std::vector<std::uint8_t> block = Block(TEXT, {});
+    std::vector<ReplyMatcher::Match> out;
+    const Clock::time_point now = Clock::now();
+    for (auto _ : state) {
+        out.clear();
+        matcher.Reset();
+        matcher.Feed(block.data(), 1400, now, out);
+        matcher.EndFrame(out);
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+}
+BENCHMARK(BM_ThousandRulesDatagrams);
 
 // Frames: a "starts with", an "equals" and an "ends with" rule on text lines.
 void BM_FrameRules(benchmark::State& state)

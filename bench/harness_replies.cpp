@@ -3,22 +3,28 @@
 // folder of the run's own).
 //
 // 1. latency: the dialog listens (TCP server) with the rule "contains PING
-//    -> PONG\r\n"; a peer sends a 16-byte request 1,000 times and waits for
+//    -> PONG\r\n"; a peer sends a 16-byte request 3,000 times and waits for
 //    each reply. Prints the request-to-reply times at the peer (median, 99th
-//    percentile, worst) and how many replies were missing.
+//    percentile, worst), how many replies were missing, the requests a second
+//    and that the rule was never paused.
 // 2. flood: a loopback peer floods the shown, full receive pane, first with
 //    replies off, then with sixteen "contains" rules of 4 to 32 bytes on, and
 //    so on in turn; prints each rate and the best with rules against the best
-//    without.
+//    without. flood1000: the same with a thousand rules of every kind, none
+//    of which the flood matches.
 // 3. runaway: two dialogs whose rules answer each other with eight times
 //    what asked for it. Prints how long until both rules were paused and all was
 //    quiet, the worst lateness of a 10 ms timer meanwhile (how long the
 //    window could not respond), and how often the user was told (once per
 //    window).
+// 4. loop: a rule answering an echoing peer (socat ... EXEC:cat) with what
+//    it sent, and two dialogs whose rules answer each other one to one.
+//    Prints how long until the guard paused the loop, and the firings.
 //
 // Runs on the display given in DISPLAY (xcb), else offscreen, with the
 // accessibility bridge off:
-//     xvfb-run -a build/bin/harness_replies [MiB per flood, default 512] [latency|flood|runaway]
+//     xvfb-run -a build/bin/harness_replies [MiB per flood, default 512]
+//     [latency|flood|flood1000|runaway|loop]
 #include "harness_support.h"
 #include "pane_flood.h"
 #include "reply_bench_rules.h"
@@ -29,6 +35,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <arpa/inet.h>
@@ -42,6 +49,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -97,7 +105,8 @@ double Percentile(std::vector<double> v, double p)
 
 bool Latency(int& messages)
 {
-    constexpr int kRequests = 1000;
+    // Three seconds of requests as fast as they are answered.
+    constexpr int kRequests = 3000;
     CKorvoDlg dlg;
     dlg.Create();
     harness::ShowAndWaitForPaint(dlg);
@@ -141,23 +150,25 @@ bool Latency(int& messages)
         ::close(fd);
         done = true;
     });
+    const auto start = Clock::now();
     while (!done)
         RunEventsFor(20);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     peer.join();
-    std::printf("reply latency       : %.3f ms median, %.3f ms p99, %.3f ms worst; %d of %d missing\n",
-                Percentile(ms, 0.5), Percentile(ms, 0.99), Percentile(ms, 1.0), missing, kRequests);
+    const bool paused = dlg.m_pRepliesDlg->m_model->At(0).limit.Paused();
+    std::printf("reply latency       : %.3f ms median, %.3f ms p99, %.3f ms worst; %d of %d missing; "
+                "%.0f requests a second; rule %s\n",
+                Percentile(ms, 0.5), Percentile(ms, 0.99), Percentile(ms, 1.0), missing, kRequests,
+                kRequests / seconds, paused ? "PAUSED" : "never paused");
     dlg.SendCommand(IDC_BUTTON_CLOSE);
-    return missing == 0 && messages == 0;
+    return missing == 0 && !paused && messages == 0;
 }
 
-bool Flood(std::int64_t total, int& messages)
+bool Flood(std::int64_t total, int& messages, const std::vector<ReplyRule>& rules, const char* label)
 {
     CKorvoDlg dlg;
     dlg.Create();
     harness::ShowAndWaitForPaint(dlg);
-    std::vector<ReplyRule> rules;
-    for (const std::string& p : bench::SixteenContainsPatterns())
-        rules.push_back(Rule(p, "ACK"));
     CRepliesDlg& replies = OpenReplies(dlg, rules);
 
     double best[2] = {0, 0};
@@ -175,9 +186,106 @@ bool Flood(std::int64_t total, int& messages)
     std::int64_t matched = 0;
     for (const ReplyRule& rule : replies.m_model->Rows())
         matched += rule.matched;
-    std::printf("flood with 16 rules : %.0f %% of the rate without (best of three each; %lld matches)\n",
+    std::printf("flood with %s : %.0f %% of the rate without (best of three each; %lld matches)\n", label,
                 100 * best[1] / best[0], static_cast<long long>(matched));
     return exact && messages == 0;
+}
+
+bool FloodSixteen(std::int64_t total, int& messages)
+{
+    std::vector<ReplyRule> rules;
+    for (const std::string& p : bench::SixteenContainsPatterns())
+        rules.push_back(Rule(p, "ACK"));
+    return Flood(total, messages, rules, "16 rules");
+}
+
+// A thousand enabled rules, a quarter of each kind, none of which the flood
+// matches.
+bool FloodThousand(std::int64_t total, int& messages)
+{
+    std::vector<ReplyRule> rules;
+    for (const auto& [when, p] : bench::ThousandRulesOfEveryKind()) {
+        rules.push_back(Rule(p, "ACK"));
+        rules.back().when = when;
+    }
+    return Flood(total, messages, rules, "1000 rules");
+}
+
+// How long a one-to-one loop runs before the guard pauses it, and whether
+// all is quiet then: against an echoing peer (socat), and between two
+// dialogs whose rules answer each other.
+bool Loop(int& messages)
+{
+    const auto until = [](const std::function<bool()>& done) {
+        const auto start = Clock::now();
+        while (!done() && Clock::now() - start < std::chrono::seconds(20))
+            RunEventsFor(1);
+        return std::chrono::duration<double>(Clock::now() - start).count();
+    };
+    bool ok = true;
+    {
+        CKorvoDlg dlg;
+        dlg.Create();
+        harness::ShowAndWaitForPaint(dlg);
+        CRepliesDlg& replies = OpenReplies(dlg, {Rule("PING", "PING")});
+        const unsigned short port = FreeTcpPort();
+        QProcess echo;
+        echo.start(QStringLiteral("timeout"),
+                   {QStringLiteral("30"), QStringLiteral("socat"),
+                    QStringLiteral("TCP4-LISTEN:%1,bind=127.0.0.1,reuseaddr").arg(port),
+                    QStringLiteral("EXEC:cat")});
+        echo.waitForStarted(5000);
+        RunEventsFor(300);
+        harness::Connect(dlg, MODE_TCP_CLIENT, port, 1470);
+        until([&] { return dlg.m_nState == STATE_CONNECTED; });
+        const int before = messages;
+        dlg.m_outgoing.Enqueue(QByteArray("PING"), Clock::now());
+        const ReplyRule& rule = replies.m_model->At(0);
+        const double seconds = until([&] { return rule.limit.Paused(); });
+        until([&] { return dlg.m_nRecvTotal == 4 * (1 + rule.matched); });
+        RunEventsFor(50);
+        const bool loop = rule.limit.Reason() == FiringLimit::PauseReason::Loop;
+        std::printf("loop with an echo   : %s after %.3f s and %lld firings; %d message(s) shown\n",
+                    loop ? "paused as a loop" : "NOT PAUSED AS A LOOP", seconds,
+                    static_cast<long long>(rule.matched), messages - before);
+        ok = ok && loop && messages - before == 1;
+        messages = before;
+        dlg.SendCommand(IDC_BUTTON_CLOSE);
+        echo.kill();
+        echo.waitForFinished(5000);
+    }
+    {
+        CKorvoDlg near, far;
+        near.Create();
+        far.Create();
+        harness::ShowAndWaitForPaint(near);
+        CRepliesDlg& nearReplies = OpenReplies(near, {Rule("PING", "PONG")});
+        CRepliesDlg& farReplies = OpenReplies(far, {Rule("PONG", "PING")});
+        const unsigned short port = FreeTcpPort();
+        harness::Connect(near, MODE_TCP_SERVER, 1470, port);
+        harness::Connect(far, MODE_TCP_CLIENT, port, 1470);
+        RunEventsFor(50);
+        const int before = messages;
+        far.m_outgoing.Enqueue(QByteArray("PING"), Clock::now());
+        const ReplyRule& a = nearReplies.m_model->At(0);
+        const ReplyRule& b = farReplies.m_model->At(0);
+        const double seconds = until([&] { return a.limit.Paused() || b.limit.Paused(); });
+        until([&] {
+            return near.m_outgoing.Empty() && far.m_outgoing.Empty() &&
+                   near.m_nRecvTotal == 4 * (1 + b.matched) && far.m_nRecvTotal == 4 * a.matched;
+        });
+        RunEventsFor(50);
+        const bool loop = a.limit.Reason() == FiringLimit::PauseReason::Loop ||
+                          b.limit.Reason() == FiringLimit::PauseReason::Loop;
+        std::printf("loop of two windows : %s after %.3f s and %lld + %lld firings; %d message(s) shown\n",
+                    loop ? "paused as a loop" : "NOT PAUSED AS A LOOP", seconds,
+                    static_cast<long long>(a.matched), static_cast<long long>(b.matched), messages - before);
+        ok = ok && loop;
+        messages = before;
+        near.SendCommand(IDC_BUTTON_CLOSE);
+        far.SendCommand(IDC_BUTTON_CLOSE);
+    }
+    return ok && messages == 0;
 }
 
 bool Runaway(int& messages)
@@ -258,7 +366,9 @@ int main(int argc, char** argv)
     const QString only = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
     const auto wanted = [&](const char* part) { return only.isEmpty() || only == QLatin1String(part); };
     const bool latency = !wanted("latency") || Latency(messages);
-    const bool flood = !wanted("flood") || Flood(total, messages);
+    const bool flood = !wanted("flood") || FloodSixteen(total, messages);
+    const bool thousand = !wanted("flood1000") || FloodThousand(total, messages);
     const bool runaway = !wanted("runaway") || Runaway(messages);
-    return latency && flood && runaway ? 0 : 1;
+    const bool loop = !wanted("loop") || Loop(messages);
+    return latency && flood && thousand && runaway && loop ? 0 : 1;
 }

@@ -289,6 +289,14 @@ QSpinBox* CByteEntryDlg::AddNumberRow(const QString& label, int minimum, int max
     return spin;
 }
 
+QLabel* CByteEntryDlg::AddNote(const QString& text)
+{
+    auto* note = new QLabel(text, this);
+    note->setWordWrap(true);
+    m_form->addRow(note);
+    return note;
+}
+
 void CByteEntryDlg::accept()
 {
     for (CByteField* field : m_byteFields) {

@@ -104,6 +104,8 @@ public:
     void AddRow(const QString& label, QWidget* field);
     CByteField* AddByteField(const QString& title);
     QSpinBox* AddNumberRow(const QString& label, int minimum, int maximum);
+    // A line of explanation across the dialog, below what came before.
+    QLabel* AddNote(const QString& text);
 
     QLineEdit* m_editName = nullptr;
     // Run on OK after the byte fields passed; false keeps the dialog open.

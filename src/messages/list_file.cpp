@@ -32,8 +32,8 @@ QString FreeBadName(const QString& path)
 
 } // namespace
 
-CListFile::CListFile(QString path, QString kind, int version)
-    : m_path(std::move(path)), m_kind(std::move(kind)), m_nVersion(version)
+CListFile::CListFile(QString path, QString kind, int version, qint64 maxFileSize)
+    : m_path(std::move(path)), m_kind(std::move(kind)), m_nVersion(version), m_nMaxFileSize(maxFileSize)
 {
 }
 
@@ -55,7 +55,7 @@ ListFileRead CListFile::Read(const QString& path) const
         read.reason = file.errorString();
         return read;
     }
-    if (file.size() > MAX_FILE_SIZE) {
+    if (file.size() > m_nMaxFileSize) {
         read.reason = SystemErrorText(EFBIG);
         return read;
     }
@@ -72,10 +72,15 @@ ListFileRead CListFile::Read(const QString& path) const
     }
     const QJsonObject root = document.object();
     const QJsonValue version = root.value(kVersionKey);
+    const bool kind = root.value(kKindKey).toString() == m_kind && version.isDouble();
     // A newer program's file is left for it: reading part of it and saving
     // would lose what this one does not know.
-    if (root.value(kKindKey).toString() != m_kind || !version.isDouble() || version.toInt() < 1 ||
-        version.toInt() > m_nVersion || !root.value(kRowsKey).isArray()) {
+    if (kind && version.toDouble() > m_nVersion) {
+        read.status = ListFileRead::Newer;
+        read.reason = LoadStr(310);
+        return read;
+    }
+    if (!kind || version.toInt() < 1 || !root.value(kRowsKey).isArray()) {
         read.reason = LoadStr(257);
         return read;
     }
@@ -84,12 +89,23 @@ ListFileRead CListFile::Read(const QString& path) const
     return read;
 }
 
-bool CListFile::Write(const QString& path, const QJsonArray& rows, QString* error) const
+bool CListFile::Write(const QString& path, const QJsonArray& rows, QString* error, bool* tooLarge) const
 {
+    if (tooLarge)
+        *tooLarge = false;
     QJsonObject root;
     root.insert(kKindKey, m_kind);
     root.insert(kVersionKey, m_nVersion);
     root.insert(kRowsKey, rows);
+    const QByteArray document = QJsonDocument(root).toJson(QJsonDocument::Indented);
+    // What could not be read back is never written.
+    if (document.size() > m_nMaxFileSize) {
+        if (tooLarge)
+            *tooLarge = true;
+        if (error)
+            *error = SystemErrorText(EFBIG);
+        return false;
+    }
     const QFileInfo info(path);
     errno = 0;
     if (!QDir().mkpath(info.absolutePath())) {
@@ -103,7 +119,15 @@ bool CListFile::Write(const QString& path, const QJsonArray& rows, QString* erro
             *error = file.errorString();
         return false;
     }
-    file.write(QJsonDocument(root).toJson(QJsonDocument::Indented));
+    // A small document stays in the buffer until the flush, and commit()
+    // reports a flush that failed (a full disk) as success: check both, so
+    // that a failed write never takes the old file's place.
+    if (file.write(document) != document.size() || !file.flush() || file.error() != QFileDevice::NoError) {
+        if (error)
+            *error = file.errorString();
+        file.cancelWriting();
+        return false;
+    }
     if (!file.commit()) {
         if (error)
             *error = file.errorString();
@@ -117,6 +141,11 @@ CListFile::LoadOutcome CListFile::Load(const AcceptRows& accept)
     LoadOutcome outcome;
     ListFileRead read = Read(m_path);
     outcome.status = read.status;
+    if (read.status == ListFileRead::Newer) {
+        outcome.reason = read.reason;
+        m_bSaveAllowed = false;
+        return outcome;
+    }
     if (read.status == ListFileRead::Ok && !accept(read.rows, &read.reason))
         outcome.status = ListFileRead::Bad;
     if (outcome.status != ListFileRead::Bad)
@@ -133,13 +162,15 @@ CListFile::LoadOutcome CListFile::Load(const AcceptRows& accept)
     return outcome;
 }
 
-bool CListFile::Save(const QJsonArray& rows, QString* error)
+bool CListFile::Save(const QJsonArray& rows, QString* error, bool* tooLarge)
 {
+    if (tooLarge)
+        *tooLarge = false;
     // The user was told when the list was read.
     if (!m_bSaveAllowed) {
         if (error)
             error->clear();
         return false;
     }
-    return Write(m_path, rows, error);
+    return Write(m_path, rows, error, tooLarge);
 }

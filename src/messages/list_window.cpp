@@ -13,6 +13,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLocale>
 #include <QPushButton>
 #include <QScreen>
 #include <QTableView>
@@ -119,7 +120,10 @@ void CListPanel::Load()
 {
     const CListFile::LoadOutcome outcome = m_file->Load(
         [this](const QJsonArray& rows, QString* reason) { return m_model->AppendJson(rows, reason); });
-    if (outcome.status == ListFileRead::Bad) {
+    if (outcome.status == ListFileRead::Newer) {
+        Tell(this, LoadStr(252).arg(QDir::toNativeSeparators(m_file->Path()), outcome.reason) +
+                       QStringLiteral("\n\n") + LoadStr(311));
+    } else if (outcome.status == ListFileRead::Bad) {
         QString text = LoadStr(252).arg(QDir::toNativeSeparators(m_file->Path()), outcome.reason);
         text += QStringLiteral("\n\n");
         text += outcome.moveError.isEmpty()
@@ -132,19 +136,29 @@ void CListPanel::Load()
     UpdateButtons();
 }
 
-void CListPanel::Save()
+bool CListPanel::Save()
 {
     if (!m_file->SavingAllowed())
-        return;
+        return true;
     QString error;
-    if (m_file->Save(m_model->ToJson(), &error)) {
+    bool tooLarge = false;
+    if (m_file->Save(m_model->ToJson(), &error, &tooLarge)) {
         m_bSaveFailureShown = false;
-        return;
+        return true;
     }
-    if (m_bSaveFailureShown)
-        return;
-    m_bSaveFailureShown = true;
-    Tell(this, LoadStr(255).arg(QDir::toNativeSeparators(m_file->Path()), error));
+    if (tooLarge) {
+        // Saved, it could never be read again.
+        Tell(this,
+             LoadStr(312).arg(QDir::toNativeSeparators(m_file->Path()),
+                              QLocale(QLocale::English)
+                                  .formattedDataSize(m_file->MaxFileSize(), 0, QLocale::DataSizeIecFormat)));
+        return false;
+    }
+    if (!m_bSaveFailureShown) {
+        m_bSaveFailureShown = true;
+        Tell(this, LoadStr(255).arg(QDir::toNativeSeparators(m_file->Path()), error));
+    }
+    return true;
 }
 
 int CListPanel::CurrentRow() const
@@ -179,21 +193,28 @@ void CListPanel::UpdateButtons()
     m_btnExport->setEnabled(m_model->Count() > 0);
 }
 
-void CListPanel::Changed(int selectRow)
+void CListPanel::Changed(int selectRow, const std::any& before)
 {
-    Save();
+    if (!Save()) {
+        const int current = CurrentRow();
+        m_model->Restore(before);
+        SelectRow(std::min(current, m_model->Count() - 1));
+        return;
+    }
     SelectRow(selectRow);
 }
 
 void CListPanel::EditRow(int row)
 {
+    // Taken before the dialog: the rows as they stand if the change is refused.
+    const std::any before = m_model->Snapshot();
     const int changed = m_edit(row);
     // Without a window manager to hand it back, the focus would go wherever
     // the system puts it.
     window()->activateWindow();
     m_table->setFocus();
     if (changed >= 0)
-        Changed(changed);
+        Changed(changed, before);
 }
 
 void CListPanel::OnAdd()
@@ -212,8 +233,12 @@ void CListPanel::OnDuplicate()
     const int row = CurrentRow();
     if (row < 0)
         return;
-    m_model->Duplicate(row);
-    Changed(row + 1);
+    const std::any before = m_model->Snapshot();
+    if (!m_model->Duplicate(row)) {
+        Tell(this, LoadStr(313).arg(row + 1));
+        return;
+    }
+    Changed(row + 1, before);
 }
 
 void CListPanel::OnRemove()
@@ -221,8 +246,9 @@ void CListPanel::OnRemove()
     const int row = CurrentRow();
     if (row < 0)
         return;
+    const std::any before = m_model->Snapshot();
     m_model->Remove(row);
-    Changed(std::min(row, m_model->Count() - 1));
+    Changed(std::min(row, m_model->Count() - 1), before);
 }
 
 void CListPanel::OnMoveUp()
@@ -241,8 +267,9 @@ void CListPanel::MoveCurrent(int by)
     const int to = row + by;
     if (row < 0 || to < 0 || to >= m_model->Count())
         return;
+    const std::any before = m_model->Snapshot();
     m_model->Move(row, to);
-    Changed(to);
+    Changed(to, before);
 }
 
 QString CListPanel::AskForFile(bool open)
@@ -268,12 +295,13 @@ void CListPanel::OnImport()
     if (read.status == ListFileRead::Missing)
         read.reason = SystemErrorText(ENOENT);
     const int first = m_model->Count();
+    const std::any before = m_model->Snapshot();
     if (read.status != ListFileRead::Ok || !m_model->AppendJson(read.rows, &read.reason)) {
         Tell(this, LoadStr(252).arg(QDir::toNativeSeparators(path), read.reason));
         return;
     }
     if (m_model->Count() > first)
-        Changed(first);
+        Changed(first, before);
 }
 
 void CListPanel::OnExport()

@@ -16,6 +16,7 @@
 #include <QJsonObject>
 #include <QWidget>
 
+#include <any>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -34,13 +35,17 @@ public:
     using QAbstractTableModel::QAbstractTableModel;
 
     virtual int Count() const = 0;
-    // A copy of the row right below it, as a new row (as from a file).
-    virtual void Duplicate(int row) = 0;
+    // A copy of the row right below it, as a new row (as from a file); false
+    // when the copy does not read back as a row.
+    virtual bool Duplicate(int row) = 0;
     virtual void Remove(int row) = 0;
     virtual void Move(int from, int to) = 0;
     virtual QJsonArray ToJson() const = 0;
     // Rows from a file, added at the end, all or none; false with the reason.
     virtual bool AppendJson(const QJsonArray& rows, QString* reason) = 0;
+    // Every row as it is now, and back to that, for a change that is refused.
+    virtual std::any Snapshot() const = 0;
+    virtual void Restore(const std::any& snapshot) = 0;
 
     // Redraws a column of every row soon, coalesced (counters that change
     // many times a second).
@@ -119,10 +124,12 @@ public:
     }
 
     int Count() const override { return static_cast<int>(m_rows.size()); }
-    void Duplicate(int row) override
+    bool Duplicate(int row) override
     {
-        if (auto copy = m_fromJson(m_toJson(At(row))))
+        auto copy = m_fromJson(m_toJson(At(row)));
+        if (copy)
             Insert(row + 1, std::move(*copy));
+        return copy.has_value();
     }
     void Remove(int row) override
     {
@@ -148,6 +155,13 @@ public:
         return rows;
     }
     bool AppendJson(const QJsonArray& rows, QString* reason) override;
+    std::any Snapshot() const override { return m_rows; }
+    void Restore(const std::any& snapshot) override
+    {
+        beginResetModel();
+        m_rows = std::any_cast<const std::vector<Row>&>(snapshot);
+        endResetModel();
+    }
 
     int rowCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : Count(); }
     int columnCount(const QModelIndex& parent = {}) const override
@@ -253,8 +267,10 @@ public:
     // Reads the list at start: a bad file is kept aside and the user told once.
     void Load();
     // Writes the list now; the user is told when it cannot be written (once,
-    // until a write succeeds again).
-    void Save();
+    // until a write succeeds again). False when the list has grown larger
+    // than its file may be: nothing was written, the user was told, and the
+    // change is to be taken back.
+    bool Save();
 
     int CurrentRow() const;
     void SelectRow(int row);
@@ -288,7 +304,9 @@ protected:
 
 private:
     void UpdateButtons();
-    void Changed(int selectRow);
+    // Saves a change; one that makes the list too large is taken back to
+    // `before`. Then selects `selectRow`.
+    void Changed(int selectRow, const std::any& before);
     void MoveCurrent(int by);
     // The caller's dialog for the row (-1: a new one).
     void EditRow(int row);

@@ -1,6 +1,7 @@
 #include "messages/message_sender.h"
 
 #include <algorithm>
+#include <memory>
 #include <utility>
 
 std::int64_t NextRepeatSlot(std::int64_t slot, std::chrono::nanoseconds elapsed,
@@ -19,10 +20,58 @@ MessageSender::~MessageSender()
         m_queue.Cancel(run.ticket);
     if (m_list)
         m_queue.Cancel(m_list->ticket);
+    for (const auto& [ticket, finishing] : m_finishing)
+        m_queue.Cancel(ticket);
+}
+
+OutgoingQueue::Ticket
+MessageSender::Queue(QByteArray bytes, Clock::time_point due,
+                     std::function<void(OutgoingQueue::Ticket, OutgoingQueue::Outcome)> done)
+{
+    // The queue tells the outcome from a later tick, never from inside Enqueue.
+    auto ticket = std::make_shared<OutgoingQueue::Ticket>();
+    *ticket = m_queue.Enqueue(std::move(bytes), due,
+                              [ticket, done = std::move(done)](OutgoingQueue::Outcome outcome, int) {
+                                  done(*ticket, outcome);
+                              });
+    return *ticket;
+}
+
+void MessageSender::Withdraw(Id id, OutgoingQueue::Ticket ticket, const ByteTemplate& bytes, Taken taken)
+{
+    // The peer has part of it: the rest goes, and it counts.
+    if (m_queue.UnderWay(ticket))
+        m_finishing[ticket] = {id, bytes};
+    else
+        Cancel(id, ticket, taken);
+}
+
+bool MessageSender::Finished(OutgoingQueue::Ticket ticket, OutgoingQueue::Outcome outcome)
+{
+    const auto it = m_finishing.find(ticket);
+    if (it == m_finishing.end())
+        return false;
+    const Id id = it->second.id;
+    m_finishing.erase(it);
+    if (outcome == OutgoingQueue::Outcome::Sent && m_onSent)
+        m_onSent(id);
+    return true;
+}
+
+bool MessageSender::GoingOut(Id id, const ByteTemplate& bytes) const
+{
+    if (const auto run = m_runs.find(id);
+        run != m_runs.end() && run->second.bytes == bytes && m_queue.UnderWay(run->second.ticket))
+        return true;
+    return std::any_of(m_finishing.begin(), m_finishing.end(),
+                       [&](const auto& f) { return f.second.id == id && f.second.bytes == bytes; });
 }
 
 void MessageSender::Start(Id id, ByteTemplate bytes, std::chrono::milliseconds interval, int count)
 {
+    // Once is once: the copy already going out is the one asked for.
+    if (interval.count() <= 0 && GoingOut(id, bytes))
+        return;
     Stop(id);
     if (bytes.IsEmpty())
         return;
@@ -36,14 +85,18 @@ void MessageSender::Start(Id id, ByteTemplate bytes, std::chrono::milliseconds i
 
 void MessageSender::QueueRun(Id id, Run& run)
 {
-    run.ticket = m_queue.Enqueue(Render(id, run.bytes, run.taken), run.start + run.slot * run.interval,
-                                 [this, id](OutgoingQueue::Outcome outcome, int) { OnRunDone(id, outcome); });
+    run.ticket = Queue(Render(id, run.bytes, run.taken), run.start + run.slot * run.interval,
+                       [this, id](OutgoingQueue::Ticket ticket, OutgoingQueue::Outcome outcome) {
+                           OnRunDone(id, ticket, outcome);
+                       });
 }
 
-void MessageSender::OnRunDone(Id id, OutgoingQueue::Outcome outcome)
+void MessageSender::OnRunDone(Id id, OutgoingQueue::Ticket ticket, OutgoingQueue::Outcome outcome)
 {
+    if (Finished(ticket, outcome))
+        return;
     const auto it = m_runs.find(id);
-    if (it == m_runs.end())
+    if (it == m_runs.end() || it->second.ticket != ticket)
         return;
     Run& run = it->second;
     if (outcome != OutgoingQueue::Outcome::Sent) {
@@ -86,13 +139,17 @@ void MessageSender::SetListLoop(bool loop)
 void MessageSender::QueueListStep()
 {
     const Step& step = m_list->steps[m_list->index];
-    m_list->ticket = m_queue.Enqueue(Render(step.id, step.bytes, m_list->taken), m_list->due,
-                                     [this](OutgoingQueue::Outcome outcome, int) { OnListDone(outcome); });
+    m_list->ticket = Queue(Render(step.id, step.bytes, m_list->taken), m_list->due,
+                           [this](OutgoingQueue::Ticket ticket, OutgoingQueue::Outcome outcome) {
+                               OnListDone(ticket, outcome);
+                           });
 }
 
-void MessageSender::OnListDone(OutgoingQueue::Outcome outcome)
+void MessageSender::OnListDone(OutgoingQueue::Ticket ticket, OutgoingQueue::Outcome outcome)
 {
-    if (!m_list)
+    if (Finished(ticket, outcome))
+        return;
+    if (!m_list || m_list->ticket != ticket)
         return;
     if (outcome != OutgoingQueue::Outcome::Sent) {
         m_list.reset();
@@ -124,18 +181,18 @@ void MessageSender::Stop(Id id)
         return;
     const Run run = std::move(it->second);
     m_runs.erase(it);
-    Cancel(id, run.ticket, run.taken);
+    Withdraw(id, run.ticket, run.bytes, run.taken);
 }
 
 void MessageSender::StopList()
 {
     if (!m_list)
         return;
-    const Id id = m_list->steps[m_list->index].id;
+    const Step step = m_list->steps[m_list->index];
     const OutgoingQueue::Ticket ticket = m_list->ticket;
     const Taken taken = m_list->taken;
     m_list.reset();
-    Cancel(id, ticket, taken);
+    Withdraw(step.id, ticket, step.bytes, taken);
 }
 
 void MessageSender::StopAll()

@@ -8,7 +8,9 @@
 // start (t0 + k * interval, from the schedule, not from when the previous
 // one finished); after a stall it skips the slots already gone instead of
 // catching up in a burst. A failed or dropped send
-// (the session ended) ends its run; nothing starts again by itself.
+// (the session ended) ends its run; nothing starts again by itself. A TCP
+// message whose bytes are going out when its run stops goes on whole and is
+// counted when done; Send again meanwhile does not send it a second time.
 //
 // The bytes of each send are computed when it is queued. A message with a
 // counter field counts its sends (its own runs and its list steps alike);
@@ -53,14 +55,16 @@ public:
     MessageSender& operator=(const MessageSender&) = delete;
 
     // Sends `bytes` (not empty) once when `interval` is 0, else every
-    // `interval`, `count` times (0: until stopped). Replaces a run of `id`.
+    // `interval`, `count` times (0: until stopped). Replaces a run of `id`;
+    // once, while those very bytes of `id` are going out, it does nothing.
     void Start(Id id, ByteTemplate bytes, std::chrono::milliseconds interval, int count);
     // Sends every step in order, each `delay` after the one before; again
     // from the first after the last while `loop`.
     void StartList(std::vector<Step> steps, bool loop);
     void SetListLoop(bool loop);
 
-    // What was queued is taken back; a TCP send under way finishes whole.
+    // What was queued is taken back; a TCP send under way finishes whole and
+    // is counted.
     void Stop(Id id);
     void StopList();
     void StopAll();
@@ -104,10 +108,25 @@ private:
         Taken taken;
     };
 
+    // A send of `id` whose run has stopped while its bytes were going out.
+    struct Finishing
+    {
+        Id id = 0;
+        ByteTemplate bytes;
+    };
+
     void QueueRun(Id id, Run& run);
-    void OnRunDone(Id id, OutgoingQueue::Outcome outcome);
+    void OnRunDone(Id id, OutgoingQueue::Ticket ticket, OutgoingQueue::Outcome outcome);
     void QueueListStep();
-    void OnListDone(OutgoingQueue::Outcome outcome);
+    void OnListDone(OutgoingQueue::Ticket ticket, OutgoingQueue::Outcome outcome);
+    // Takes back what `ticket` queued, or lets it finish when it is under way.
+    void Withdraw(Id id, OutgoingQueue::Ticket ticket, const ByteTemplate& bytes, Taken taken);
+    // The outcome of a send that was left to finish; false when `ticket` was not one.
+    bool Finished(OutgoingQueue::Ticket ticket, OutgoingQueue::Outcome outcome);
+    bool GoingOut(Id id, const ByteTemplate& bytes) const;
+    // Queues `bytes` with an outcome that names its own ticket.
+    OutgoingQueue::Ticket Queue(QByteArray bytes, Clock::time_point due,
+                                std::function<void(OutgoingQueue::Ticket, OutgoingQueue::Outcome)> done);
     void Ended();
     // The bytes of the next send of `id`, its counter taken.
     QByteArray Render(Id id, const ByteTemplate& bytes, Taken& taken);
@@ -117,4 +136,5 @@ private:
     std::map<Id, Run> m_runs;
     std::optional<ListRun> m_list;
     std::map<Id, std::uint32_t> m_counters;
+    std::map<OutgoingQueue::Ticket, Finishing> m_finishing;
 };

@@ -109,6 +109,7 @@ CMessagesDlg::CMessagesDlg(CKorvoDlg& owner, const QString& listPath)
     connect(m_model, &QAbstractItemModel::rowsInserted, this, [this] { UpdateButtons(); });
     connect(m_model, &QAbstractItemModel::rowsRemoved, this, [this] { UpdateButtons(); });
     connect(m_model, &QAbstractItemModel::rowsMoved, this, [this] { UpdateButtons(); });
+    connect(m_model, &QAbstractItemModel::modelReset, this, [this] { UpdateButtons(); });
     m_owner.m_taps.Add(this);
     UpdateButtons();
 }

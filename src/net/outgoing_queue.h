@@ -57,6 +57,11 @@ public:
     // The session ended: every item is dropped.
     void Clear();
 
+    // Part of the item has gone (TCP): it finishes whatever happens.
+    bool UnderWay(Ticket ticket) const
+    {
+        return !m_items.empty() && m_items.front().ticket == ticket && m_items.front().sent > 0;
+    }
     bool Empty() const { return m_items.empty(); }
     std::size_t Size() const { return m_items.size(); }
     // When the next chunk may go: now for an item under way, else the

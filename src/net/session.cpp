@@ -466,6 +466,8 @@ void CKorvoDlg::UpdateControls()
 void CKorvoDlg::BeginTapSession(const SessionInfo& session)
 {
     m_outgoing.Clear();
+    // A pane chunk begun on the last session has no middle on this one.
+    m_nPaneChunkEnd = m_nSendCount;
     m_taps.Opened(session);
 }
 

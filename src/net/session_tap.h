@@ -27,6 +27,10 @@ struct TapTime
 
 enum class SessionProtocol { Tcp, Udp };
 
+// The longest block a session reads at once; over UDP a longer datagram is
+// refused, so nothing longer is ever received in one.
+inline constexpr int SESSION_BLOCK_MAX = 4096;
+
 struct SessionInfo
 {
     SessionProtocol protocol = SessionProtocol::Tcp;

@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr int kBlockSize = 4096;
+constexpr int kBlockSize = SESSION_BLOCK_MAX;
 // About sixty updates a second, as the pane repaints: setting the label's text
 // for every block would cost a third of the time a flood takes.
 constexpr std::chrono::milliseconds kCountInterval{16};

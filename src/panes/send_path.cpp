@@ -86,20 +86,24 @@ void CKorvoDlg::KillSendTimer()
 bool CKorvoDlg::CanSendQueued(SendSchedule::Clock::time_point now) const
 {
     // The rest of a pane chunk that went out short comes first, so the queue's
-    // bytes never land inside one of the pane's chunks.
-    const bool paneChunkOpen = CanSendChunk() && m_nSendCount < m_nPaneChunkEnd;
+    // bytes never land inside one of the pane's chunks: paused in its middle,
+    // the queue waits for Start too.
+    const bool paneChunkOpen = m_nSendCount < m_nPaneChunkEnd;
     return IsSendingState(m_nState) && !m_bTelnetActive && !m_bSendBlocked && !paneChunkOpen &&
            !m_taps.SendHeld() && m_outgoing.Next(now) != nullptr;
 }
 
-std::optional<SendSchedule::Clock::time_point> CKorvoDlg::NextSendTick(SendSchedule::Clock::time_point now) const
+std::optional<SendSchedule::Clock::time_point>
+CKorvoDlg::NextSendTick(SendSchedule::Clock::time_point now) const
 {
     std::optional<SendSchedule::Clock::time_point> due;
     if (CanSendChunk())
         due = m_sendSchedule.Next(true, now);
-    // A capture that is behind holds the queue until it releases it.
-    if (const auto queued = m_outgoing.NextDue();
-        queued && IsSendingState(m_nState) && !m_bTelnetActive && !m_bSendBlocked && !m_taps.SendHeld()) {
+    // A queue held by a paused pane chunk waits for Start, which wakes the
+    // timer; one held by a capture that is behind waits for its release.
+    const bool heldByPane = m_nSendCount < m_nPaneChunkEnd && !CanSendChunk();
+    if (const auto queued = m_outgoing.NextDue(); queued && IsSendingState(m_nState) && !m_bTelnetActive &&
+                                                  !m_bSendBlocked && !heldByPane && !m_taps.SendHeld()) {
         const auto at = m_sendSchedule.Next(true, std::max(now, *queued));
         due = due ? std::min(*due, at) : at;
     }
@@ -277,6 +281,12 @@ int CKorvoDlg::OnSendNotify(int code, int)
 {
     switch (code) {
     case SEND_CANCEL:
+        m_bSendPaused = 1;
+        // The transfer only starts over from here on, so a chunk that went out
+        // short is given up and the queue need not wait for it.
+        m_nPaneChunkEnd = m_nSendCount;
+        WakeSendTimer();
+        break;
     case SEND_PAUSE:
         m_bSendPaused = 1;
         break;

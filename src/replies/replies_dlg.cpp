@@ -14,6 +14,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSpinBox>
@@ -121,6 +122,9 @@ CRepliesDlg::CRepliesDlg(CKorvoDlg& dlg)
             // Ticking a paused rule lets it go again.
             if (on)
                 r.limit.Resume();
+            // Only enabled rules are looked for.
+            if (m_engine)
+                m_engine->RulesChanged();
             m_model->RefreshColumnSoon(REPLY_COL_MATCHED);
         }));
     columns.emplace_back(LoadStr(238), [](const ReplyRule& r) { return r.name; });
@@ -201,6 +205,8 @@ CRepliesDlg::CRepliesDlg(CKorvoDlg& dlg)
     connect(m_model, &QAbstractItemModel::rowsInserted, this, rebuild);
     connect(m_model, &QAbstractItemModel::rowsRemoved, this, rebuild);
     connect(m_model, &QAbstractItemModel::rowsMoved, this, rebuild);
+    // A change refused for the file's size puts the rows back.
+    connect(m_model, &QAbstractItemModel::modelReset, this, rebuild);
     connect(m_model, &QAbstractItemModel::dataChanged, this, [this] { ShowSelectedEnabled(); });
     connect(m_panel, &CListPanel::currentRowChanged, this, [this] { ShowSelectedEnabled(); });
     connect(m_checkAuto, &QCheckBox::toggled, this, [this](bool on) { m_engine->SetActive(on); });
@@ -257,7 +263,15 @@ int CRepliesDlg::EditRule(int row)
     when->setCurrentIndex(static_cast<int>(rule.when));
     CByteField* pattern = entry.AddByteField(LoadStr(297));
     pattern->SetLimit(PATTERN_MAX);
+    // A pattern longer than any datagram Korvo receives can match over TCP only.
+    QLabel* udpNote = entry.AddNote(LoadStr(315).arg(QLocale(QLocale::English).toString(SESSION_BLOCK_MAX)));
+    const auto showUdpNote = [pattern, udpNote] {
+        const ByteTextParse parse = pattern->Parse();
+        udpNote->setVisible(parse.Ok() && parse.bytes.size() > SESSION_BLOCK_MAX);
+    };
+    connect(pattern, &CByteField::changed, &entry, showUdpNote);
     pattern->SetBytes(rule.pattern);
+    showUdpNote();
     CByteField* reply = entry.AddByteField(LoadStr(298));
     reply->SetFieldsAllowed(true);
     reply->SetTemplate(rule.reply);
@@ -329,15 +343,36 @@ void CRepliesDlg::OnPaused(int row)
 
 void CRepliesDlg::TellPaused()
 {
-    QStringList names;
+    // The rules by why they were paused, a few names each: a thousand rules
+    // paused at once make no message anyone reads.
+    constexpr int kNamesShown = 10;
+    QStringList loops, floods;
+    int moreLoops = 0, moreFloods = 0;
     for (const int row : std::exchange(m_pausedRows, {})) {
-        if (row < m_model->Count())
-            names << QStringLiteral("\"%1\"").arg(m_model->At(row).name);
+        if (row >= m_model->Count())
+            continue;
+        const ReplyRule& rule = m_model->At(row);
+        const bool loop = rule.limit.Reason() == FiringLimit::PauseReason::Loop;
+        QStringList& names = loop ? loops : floods;
+        if (names.size() < kNamesShown)
+            names << QStringLiteral("\"%1\"").arg(rule.name);
+        else
+            ++(loop ? moreLoops : moreFloods);
     }
-    if (names.isEmpty())
+    QStringList parts;
+    const auto part = [&parts](int text, QStringList names, int more) {
+        if (names.isEmpty())
+            return;
+        if (more > 0)
+            names << LoadStr(316).arg(more);
+        parts << LoadStr(text).arg(names.join(QLatin1Char('\n')));
+    };
+    part(314, loops, moreLoops);
+    part(302, floods, moreFloods);
+    if (parts.isEmpty())
         return;
-    ShowMessageBox(isVisible() ? static_cast<QWidget*>(this) : &m_dlg,
-                   LoadStr(302).arg(names.join(QLatin1Char('\n'))), LoadStr(104), MB_OK | MB_ICONEXCLAMATION);
+    ShowMessageBox(isVisible() ? static_cast<QWidget*>(this) : &m_dlg, parts.join(QStringLiteral("\n\n")),
+                   LoadStr(104), MB_OK | MB_ICONEXCLAMATION);
 }
 
 void CRepliesDlg::TellTooLong(int row)

@@ -6,9 +6,12 @@
 // due at the time of the read that completed the match plus the rule's delay,
 // with its fields computed then (counters from 0 in each session).
 // Over UDP each datagram is matched on its own and answered at its source.
+// Only enabled rules that are not paused are matched: a rule that pauses is
+// taken out of the matcher at once.
 #include "net/outgoing_queue.h"
 #include "net/session_tap.h"
 #include "platform/tick_timer.h"
+#include "replies/conversation_turns.h"
 #include "replies/reply_matcher.h"
 #include "replies/reply_rule.h"
 
@@ -30,7 +33,7 @@ public:
     static constexpr int GAP_DEFAULT_MS = 50;
     // Replies waiting in the queue at most: a rule that fires while they are
     // this many is paused as a runaway, so the queue cannot grow without end.
-    static constexpr std::size_t PENDING_LIMIT = 10 * FiringLimit::LIMIT;
+    static constexpr std::size_t PENDING_LIMIT = 10000;
     // The most one UDP datagram holds.
     static constexpr qsizetype DATAGRAM_MAX = 65507;
 
@@ -46,8 +49,13 @@ public:
     bool IsActive() const { return m_bActive; }
     void SetGap(int ms);
     int Gap() const { return m_nGapMs; }
-    // Patterns or the rules' order changed: matching starts afresh.
+    // Patterns, the rules' order or which are enabled changed: matching
+    // starts afresh.
     void RulesChanged();
+    // How many rules the matcher looks for.
+    int MatchedRules() const { return static_cast<int>(m_rowOf.size()); }
+    // Bytes held for matching: the matcher and what one read found.
+    std::size_t MemoryUse() const;
 
     // A rule's counter or pause changed.
     std::function<void(int row)> m_onRuleChanged;
@@ -61,11 +69,14 @@ public:
     void OnSessionOpened(const SessionInfo& session, const TapTime&) override;
     void OnBytesReceived(const std::uint8_t* data, int length, const sockaddr* peer, const sockaddr* to,
                          const TapTime& time) override;
+    void OnBytesSent(const std::uint8_t* data, int length, const sockaddr* peer,
+                     const TapTime& time) override;
     void OnSessionEnded(const SessionEnd& end, const TapTime&) override;
 
 private:
     void Rebuild();
-    void Fire(const sockaddr* peer);
+    // `trigger`: the turn of the peer's that set the matches off.
+    void Fire(const sockaddr* peer, const ReplyTrigger& trigger);
     void ArmGap();
     void OnGap();
     void DropPending();
@@ -80,7 +91,14 @@ private:
     SessionProtocol m_protocol = SessionProtocol::Tcp;
     int m_nGapMs = GAP_DEFAULT_MS;
     std::unique_ptr<ReplyMatcher> m_pMatcher;
+    // The row of each of the matcher's patterns.
+    std::vector<int> m_rowOf;
+    // A rule paused while its matches were handled: the matcher is made
+    // again once they are.
+    bool m_bRebuild = false;
     std::vector<ReplyMatcher::Match> m_found;
     CTickTimer m_gapTimer{[this] { OnGap(); }};
     std::unordered_set<OutgoingQueue::Ticket> m_pending;
+    // For the runaway guard: who said what last.
+    ConversationTurns m_turns;
 };

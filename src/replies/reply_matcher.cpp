@@ -4,47 +4,7 @@
 #include <cstring>
 #include <utility>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#define KORVO_VECTOR_SKIP 1
-#endif
-
 namespace {
-
-#ifdef KORVO_VECTOR_SKIP
-#define KORVO_SSSE3 __attribute__((target("ssse3")))
-
-// The buckets whose patterns may have each of the sixteen bytes at the place
-// the nibble tables stand for.
-KORVO_SSSE3 inline __m128i Buckets(__m128i bytes, const std::array<std::uint8_t, 16>& low,
-                                   const std::array<std::uint8_t, 16>& high)
-{
-    const __m128i nibble = _mm_set1_epi8(0x0f);
-    const __m128i lowTable = _mm_loadu_si128(reinterpret_cast<const __m128i*>(low.data()));
-    const __m128i highTable = _mm_loadu_si128(reinterpret_cast<const __m128i*>(high.data()));
-    return _mm_and_si128(_mm_shuffle_epi8(lowTable, _mm_and_si128(bytes, nibble)),
-                         _mm_shuffle_epi8(highTable, _mm_and_si128(_mm_srli_epi16(bytes, 4), nibble)));
-}
-
-// Sixteen places at a time: a place is a candidate when its byte may be the
-// first of a pattern in some bucket and the next byte the second of one in
-// the same bucket. Returns the first candidate, or where fewer than 17 bytes
-// are left.
-template <class Filter>
-KORVO_SSSE3 std::size_t SkipVector(const Filter& f, const std::uint8_t* data, std::size_t i,
-                                   std::size_t length)
-{
-    for (; i + 17 <= length; i += 16) {
-        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
-        const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + 1));
-        const __m128i both = _mm_and_si128(Buckets(first, f.low0, f.high0), Buckets(second, f.low1, f.high1));
-        const int none = _mm_movemask_epi8(_mm_cmpeq_epi8(both, _mm_setzero_si128()));
-        if (none != 0xffff)
-            return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(~none)));
-    }
-    return i;
-}
-#endif
 
 void SortByRule(std::vector<ReplyMatcher::Match>& out, std::size_t first)
 {
@@ -65,25 +25,48 @@ ReplyMatcher::ReplyMatcher(const std::vector<ReplyPattern>& patterns, Clock::dur
     BuildAutomaton(patterns);
 
     std::size_t longestEnd = 0;
+    std::vector<std::pair<std::uint8_t, int>> firsts;
     for (int pass = 0; pass < 2; ++pass) {
         // "starts with" first, then "equals".
         const ReplyWhen when = pass == 0 ? ReplyWhen::StartsWith : ReplyWhen::Equals;
         for (std::size_t r = 0; r < patterns.size(); ++r) {
-            if (patterns[r].when == when && !patterns[r].bytes.empty())
-                m_prefixes.push_back({static_cast<int>(r), 0, false});
+            if (patterns[r].when == when && !patterns[r].bytes.empty()) {
+                firsts.emplace_back(patterns[r].bytes.front(), static_cast<int>(m_prefixes.size()));
+                m_prefixes.push_back({static_cast<int>(r), 0});
+            }
         }
         if (pass == 0)
             m_nStarts = m_prefixes.size();
     }
+    m_prefixesByFirst.Build(firsts);
+    m_live.reserve(m_prefixes.size());
+    std::vector<std::pair<std::uint8_t, int>> lasts;
     for (std::size_t r = 0; r < patterns.size(); ++r) {
         if (patterns[r].when == ReplyWhen::EndsWith && !patterns[r].bytes.empty()) {
             m_ends.push_back(static_cast<int>(r));
+            lasts.emplace_back(patterns[r].bytes.back(), static_cast<int>(r));
             longestEnd = std::max(longestEnd, patterns[r].bytes.size());
         }
     }
+    m_endsByLast.Build(lasts);
     m_tail.resize(longestEnd);
     m_lastEnd.resize(patterns.size());
+    m_addedIn.resize(patterns.size());
+    m_addedAt.resize(patterns.size());
     Reset();
+}
+
+void ReplyMatcher::ByByte::Build(const std::vector<std::pair<std::uint8_t, int>>& entries)
+{
+    begin.fill(0);
+    for (const auto& [b, value] : entries)
+        ++begin[b + 1u];
+    for (std::size_t b = 1; b < begin.size(); ++b)
+        begin[b] += begin[b - 1];
+    index.assign(entries.size(), 0);
+    std::array<int, 257> next = begin;
+    for (const auto& [b, value] : entries)
+        index[static_cast<std::size_t>(next[b]++)] = value;
 }
 
 void ReplyMatcher::BuildAutomaton(const std::vector<ReplyPattern>& patterns)
@@ -127,30 +110,19 @@ void ReplyMatcher::BuildAutomaton(const std::vector<ReplyPattern>& patterns)
         node.outEnd = static_cast<int>(m_outputs.size());
     }
     m_root.fill(0);
-    m_starts.fill(0);
-    for (const auto& [b, t] : children[0]) {
+    for (const auto& [b, t] : children[0])
         m_root[b] = t;
-        m_starts[b] = 1;
-    }
-    int bucket = 0;
+    std::vector<const std::vector<std::uint8_t>*> contains;
     for (const ReplyPattern& p : patterns) {
-        if (p.when != ReplyWhen::Contains || p.bytes.empty())
-            continue;
-        const auto bit = static_cast<std::uint8_t>(1u << (bucket++ % 8));
-        m_pairs.low0[p.bytes[0] & 15] |= bit;
-        m_pairs.high0[p.bytes[0] >> 4] |= bit;
-        for (int n = 0; n < 16; ++n) {
-            // A pattern of one byte may be followed by any.
-            if (p.bytes.size() == 1 || (p.bytes[1] & 15) == n)
-                m_pairs.low1[static_cast<std::size_t>(n)] |= bit;
-            if (p.bytes.size() == 1 || (p.bytes[1] >> 4) == n)
-                m_pairs.high1[static_cast<std::size_t>(n)] |= bit;
-        }
+        if (p.when == ReplyWhen::Contains && !p.bytes.empty())
+            contains.push_back(&p.bytes);
     }
-#ifdef KORVO_VECTOR_SKIP
-    m_bVector = m_bContains && __builtin_cpu_supports("ssse3");
-#endif
+    m_starts.Build(contains);
+    BuildFailureLinks(children);
+}
 
+void ReplyMatcher::BuildFailureLinks(const std::vector<std::vector<std::pair<std::uint8_t, int>>>& children)
+{
     // Failure links breadth first: a node's link is known before its children's.
     std::vector<int> order;
     order.reserve(children.size());
@@ -192,9 +164,10 @@ int ReplyMatcher::Step(int state, std::uint8_t byte) const
 
 void ReplyMatcher::Reset()
 {
+    // Offsets go on from here, so that every rule's last "contains" match
+    // lies before the new stream without touching each rule.
+    m_base = m_offset;
     m_state = 0;
-    m_offset = 0;
-    std::fill(m_lastEnd.begin(), m_lastEnd.end(), 0);
     m_tailHead = 0;
     m_tailFill = 0;
     m_lastRead = {};
@@ -204,11 +177,22 @@ void ReplyMatcher::Reset()
 void ReplyMatcher::OpenFrame()
 {
     m_frameLength = 0;
-    for (Prefix& p : m_prefixes) {
-        p.matched = 0;
-        p.dead = false;
+    m_live.clear();
+}
+
+void ReplyMatcher::Add(int rule, std::int64_t end, Clock::time_point read, Clock::time_point decided,
+                       std::vector<Match>& out)
+{
+    const auto r = static_cast<std::size_t>(rule);
+    if (m_addedIn[r] == m_nCall) {
+        Match& match = out[m_addedAt[r]];
+        ++match.count;
+        match.end = end - m_base;
+        return;
     }
-    m_nLive = static_cast<int>(m_prefixes.size());
+    m_addedIn[r] = m_nCall;
+    m_addedAt[r] = out.size();
+    out.push_back({rule, end - m_base, read, decided, 1});
 }
 
 void ReplyMatcher::Feed(const std::uint8_t* data, std::size_t length, Clock::time_point time,
@@ -216,12 +200,13 @@ void ReplyMatcher::Feed(const std::uint8_t* data, std::size_t length, Clock::tim
 {
     if (length == 0)
         return;
+    ++m_nCall;
     if (m_frameLength > 0 && time - m_lastRead >= m_gap)
         CloseFrame(m_lastRead + m_gap, out);
     const std::size_t first = out.size();
     if (m_bContains)
         ScanContains(data, length, time, out);
-    if (m_nLive > 0)
+    if (m_frameLength == 0 ? !m_prefixes.empty() : !m_live.empty())
         ScanPrefixes(data, length, time, out);
     if (!m_tail.empty())
         KeepTail(data, length);
@@ -234,11 +219,14 @@ void ReplyMatcher::Feed(const std::uint8_t* data, std::size_t length, Clock::tim
 void ReplyMatcher::ScanContains(const std::uint8_t* data, std::size_t length, Clock::time_point time,
                                 std::vector<Match>& out)
 {
+    // Skipping a place at the root is safe: a byte that begins no pattern
+    // leaves the automaton at the root, and one whose next byte continues
+    // none leaves it where a fresh start at the next byte would.
     int s = m_state;
     std::size_t i = 0;
     while (i < length) {
         if (s == 0) {
-            i = SkipToStart(data, i, length);
+            i = m_starts.Next(data, i, length);
             if (i == length)
                 break;
             s = m_root[data[i]];
@@ -252,32 +240,6 @@ void ReplyMatcher::ScanContains(const std::uint8_t* data, std::size_t length, Cl
     m_state = s;
 }
 
-std::size_t ReplyMatcher::SkipToStart(const std::uint8_t* data, std::size_t i, std::size_t length) const
-{
-    // Most bytes of most streams begin no pattern. Skipping a place at the
-    // root is safe: a byte that begins no pattern leaves the automaton at the
-    // root, and one whose next byte continues none leaves it where a fresh
-    // start at the next byte would.
-#ifdef KORVO_VECTOR_SKIP
-    if (m_bVector) {
-        while (length - i >= 17) {
-            i = SkipVector(m_pairs, data, i, length);
-            if (i < length && m_starts[data[i]])
-                return i;
-            if (length - i >= 17)
-                ++i;
-        }
-    }
-#endif
-    while (i + 8 <= length && (m_starts[data[i]] | m_starts[data[i + 1]] | m_starts[data[i + 2]] |
-                               m_starts[data[i + 3]] | m_starts[data[i + 4]] | m_starts[data[i + 5]] |
-                               m_starts[data[i + 6]] | m_starts[data[i + 7]]) == 0)
-        i += 8;
-    while (i < length && m_starts[data[i]] == 0)
-        ++i;
-    return i;
-}
-
 void ReplyMatcher::ReportAt(int state, std::int64_t end, Clock::time_point time, std::vector<Match>& out)
 {
     for (int t = m_nodes[static_cast<std::size_t>(state)].report; t >= 0;) {
@@ -288,7 +250,7 @@ void ReplyMatcher::ReportAt(int state, std::int64_t end, Clock::time_point time,
             std::int64_t& lastEnd = m_lastEnd[static_cast<std::size_t>(rule)];
             if (end - length >= lastEnd) {
                 lastEnd = end;
-                out.push_back({rule, end, time, time});
+                Add(rule, end, time, time, out);
             }
         }
         t = m_nodes[static_cast<std::size_t>(node.fail)].report;
@@ -298,23 +260,30 @@ void ReplyMatcher::ReportAt(int state, std::int64_t end, Clock::time_point time,
 void ReplyMatcher::ScanPrefixes(const std::uint8_t* data, std::size_t length, Clock::time_point time,
                                 std::vector<Match>& out)
 {
-    for (std::size_t i = 0; i < length && m_nLive > 0; ++i) {
-        for (std::size_t j = 0; j < m_prefixes.size(); ++j) {
+    if (m_frameLength == 0) {
+        // Only the rules that begin with the frame's first byte take part.
+        for (const int* j = m_prefixesByFirst.First(data[0]); j != m_prefixesByFirst.Last(data[0]); ++j) {
+            m_prefixes[static_cast<std::size_t>(*j)].matched = 0;
+            m_live.push_back(*j);
+        }
+    }
+    for (std::size_t i = 0; i < length && !m_live.empty(); ++i) {
+        for (std::size_t k = 0; k < m_live.size();) {
+            const auto j = static_cast<std::size_t>(m_live[k]);
             Prefix& p = m_prefixes[j];
-            if (p.dead)
-                continue;
             const auto& pattern = m_patterns[static_cast<std::size_t>(p.rule)];
             if (static_cast<std::size_t>(p.matched) < pattern.size() &&
                 data[i] == pattern[static_cast<std::size_t>(p.matched)]) {
                 if (++p.matched == static_cast<int>(pattern.size()) && j < m_nStarts) {
                     // Its next frame begins right after its match.
-                    const std::int64_t end = m_offset + static_cast<std::int64_t>(i) + 1;
-                    out.push_back({p.rule, end, time, time});
+                    Add(p.rule, m_offset + static_cast<std::int64_t>(i) + 1, time, time, out);
                     p.matched = 0;
                 }
+                ++k;
             } else {
-                p.dead = true;
-                --m_nLive;
+                // Out of this frame; the order of the rest does not matter.
+                m_live[k] = m_live.back();
+                m_live.pop_back();
             }
         }
     }
@@ -352,16 +321,20 @@ bool ReplyMatcher::TailEndsWith(const std::vector<std::uint8_t>& pattern) const
 void ReplyMatcher::CloseFrame(Clock::time_point decided, std::vector<Match>& out)
 {
     const std::size_t first = out.size();
-    for (std::size_t j = m_nStarts; j < m_prefixes.size(); ++j) {
-        const Prefix& p = m_prefixes[j];
-        if (!p.dead && p.matched == m_frameLength &&
+    // An "equals" rule still alive has matched every byte of the frame.
+    for (const int j : m_live) {
+        const Prefix& p = m_prefixes[static_cast<std::size_t>(j)];
+        if (static_cast<std::size_t>(j) >= m_nStarts && p.matched == m_frameLength &&
             static_cast<std::size_t>(p.matched) == m_patterns[static_cast<std::size_t>(p.rule)].size())
-            out.push_back({p.rule, m_offset, m_lastRead, decided});
+            Add(p.rule, m_offset, m_lastRead, decided, out);
     }
-    for (const int rule : m_ends) {
-        const auto& pattern = m_patterns[static_cast<std::size_t>(rule)];
-        if (m_frameLength >= static_cast<std::int64_t>(pattern.size()) && TailEndsWith(pattern))
-            out.push_back({rule, m_offset, m_lastRead, decided});
+    if (m_tailFill > 0) {
+        const std::uint8_t last = m_tail[(m_tailHead + m_tail.size() - 1) % m_tail.size()];
+        for (const int* rule = m_endsByLast.First(last); rule != m_endsByLast.Last(last); ++rule) {
+            const auto& pattern = m_patterns[static_cast<std::size_t>(*rule)];
+            if (m_frameLength >= static_cast<std::int64_t>(pattern.size()) && TailEndsWith(pattern))
+                Add(*rule, m_offset, m_lastRead, decided, out);
+        }
     }
     SortByRule(out, first);
     OpenFrame();
@@ -369,12 +342,14 @@ void ReplyMatcher::CloseFrame(Clock::time_point decided, std::vector<Match>& out
 
 void ReplyMatcher::Quiet(Clock::time_point now, std::vector<Match>& out)
 {
+    ++m_nCall;
     if (m_frameLength > 0 && now - m_lastRead >= m_gap)
         CloseFrame(m_lastRead + m_gap, out);
 }
 
 void ReplyMatcher::EndFrame(std::vector<Match>& out)
 {
+    ++m_nCall;
     if (m_frameLength > 0)
         CloseFrame(m_lastRead, out);
 }
@@ -395,6 +370,9 @@ std::size_t ReplyMatcher::MemoryUse() const
              m_nodes.capacity() * sizeof(Node) + m_edgeBytes.capacity() +
              m_edgeTargets.capacity() * sizeof(int) + m_outputs.capacity() * sizeof(int) +
              m_prefixes.capacity() * sizeof(Prefix) + m_ends.capacity() * sizeof(int) +
-             m_lastEnd.capacity() * sizeof(std::int64_t) + m_tail.capacity();
+             m_lastEnd.capacity() * sizeof(std::int64_t) + m_tail.capacity() + m_starts.MemoryUse() +
+             (m_prefixesByFirst.index.capacity() + m_endsByLast.index.capacity() + m_live.capacity()) *
+                 sizeof(int) +
+             m_addedIn.capacity() * sizeof(std::uint64_t) + m_addedAt.capacity() * sizeof(std::size_t);
     return bytes;
 }

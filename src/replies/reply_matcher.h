@@ -13,11 +13,20 @@
 //   "equals" and "ends with" are decided when the frame ends, at the gap or
 //   where the caller ends it (a datagram).
 //
-// Matches found by one read come out in rule order, each rule's in stream
-// order. Memory is fixed by the rules: the automaton's state stands for the
-// tail of the stream that could still begin a match (less than the longest
-// pattern), "ends with" keeps the last bytes it compares, and nothing grows
-// with the stream.
+// Matches found by one read come out in rule order, one per rule with how
+// many times it matched, so that what a read gives is bounded by the number
+// of rules, however many times they match. Memory is fixed by the rules: the
+// automaton's state stands for the tail of the stream that could still begin
+// a match (less than the longest pattern), "ends with" keeps the last bytes
+// it compares, and nothing grows with the stream.
+//
+// The cost per byte does not grow with the rules: "contains" skips, at the
+// automaton's root, every place where no pattern begins with the next two
+// bytes; "starts with" and "equals" compare only the rules still alive in
+// their frame (those that begin with its first byte); "ends with" compares,
+// when a frame ends, only the rules that end with its last byte.
+#include "replies/start_filter.h"
+
 #include <array>
 #include <chrono>
 #include <cstddef>
@@ -43,14 +52,16 @@ public:
     {
         // Index of the rule's pattern.
         int rule = 0;
-        // Stream offset just past the match; for "equals" and "ends with", the
-        // end of the frame.
+        // Stream offset just past the (last) match; for "equals" and "ends
+        // with", the end of the frame.
         std::int64_t end = 0;
         // The read that completed the match.
         Clock::time_point read;
         // When the match was certain: the read itself, or the end of the gap
         // that closed the frame.
         Clock::time_point decided;
+        // How many times the rule matched in the read, none overlapping.
+        int count = 1;
     };
 
     ReplyMatcher(const std::vector<ReplyPattern>& patterns, Clock::duration gap);
@@ -90,13 +101,26 @@ private:
     {
         int rule = 0;
         int matched = 0;
-        bool dead = false;
+    };
+    // Rule indexes grouped by a byte (CSR): those of byte b are
+    // index[begin[b]] to index[begin[b + 1]].
+    struct ByByte
+    {
+        std::array<int, 257> begin{};
+        std::vector<int> index;
+
+        void Build(const std::vector<std::pair<std::uint8_t, int>>& entries);
+        const int* First(std::uint8_t b) const { return index.data() + begin[b]; }
+        const int* Last(std::uint8_t b) const { return index.data() + begin[b + 1u]; }
     };
 
     void BuildAutomaton(const std::vector<ReplyPattern>& patterns);
+    // One match of `rule` for the caller's list: counted into the rule's
+    // entry when this call has made one.
+    void Add(int rule, std::int64_t end, Clock::time_point read, Clock::time_point decided,
+             std::vector<Match>& out);
     int Step(int state, std::uint8_t byte) const;
-    // The first place from `i` on where a pattern may begin; `length` for none.
-    std::size_t SkipToStart(const std::uint8_t* data, std::size_t i, std::size_t length) const;
+    void BuildFailureLinks(const std::vector<std::vector<std::pair<std::uint8_t, int>>>& children);
     void ReportAt(int state, std::int64_t end, Clock::time_point time, std::vector<Match>& out);
     void ScanContains(const std::uint8_t* data, std::size_t length, Clock::time_point time,
                       std::vector<Match>& out);
@@ -111,20 +135,10 @@ private:
     std::vector<std::vector<std::uint8_t>> m_patterns;
     std::vector<ReplyWhen> m_when;
 
-    // The "contains" patterns' automaton. The root's row is whole, so bytes
-    // that start no pattern are skipped in a tight loop.
+    // The "contains" patterns' automaton. The root's row is whole.
     std::array<int, 256> m_root{};
-    // 1 for the bytes that begin a pattern.
-    std::array<std::uint8_t, 256> m_starts{};
-    // The first two bytes of the patterns, as eight buckets looked up by
-    // nibble, so that a vector of bytes is checked at once for places where
-    // a pattern may begin (when the processor can).
-    struct PairFilter
-    {
-        std::array<std::uint8_t, 16> low0{}, high0{}, low1{}, high1{};
-    };
-    PairFilter m_pairs;
-    bool m_bVector = false;
+    // Where "contains" patterns may begin.
+    StartFilter m_starts;
     std::vector<Node> m_nodes;
     std::vector<std::uint8_t> m_edgeBytes;
     std::vector<int> m_edgeTargets;
@@ -135,12 +149,22 @@ private:
     std::vector<Prefix> m_prefixes;
     std::size_t m_nStarts = 0;
     std::vector<int> m_ends;
-    // Prefixes still comparing bytes of their frame.
-    int m_nLive = 0;
+    // Prefixes by their first byte, "ends with" rules by their last.
+    ByByte m_prefixesByFirst;
+    ByByte m_endsByLast;
+    // Prefixes still comparing bytes of their frame (capacity fixed).
+    std::vector<int> m_live;
 
-    // Stream state.
+    // Per rule: the call whose list has its entry, and where.
+    std::vector<std::uint64_t> m_addedIn;
+    std::vector<std::size_t> m_addedAt;
+    std::uint64_t m_nCall = 0;
+
+    // Stream state. Offsets count from the matcher's making and never go
+    // back; a new stream begins at `m_base`.
     int m_state = 0;
     std::int64_t m_offset = 0;
+    std::int64_t m_base = 0;
     // Per rule: where its last "contains" match ended.
     std::vector<std::int64_t> m_lastEnd;
     // The frame of "equals" and "ends with": its length and last read.

@@ -2,6 +2,7 @@
 // Reply automatically ticked, and socat as the peer over TCP and UDP.
 #include "network/net_helpers.h"
 #include "network/session_fixture.h"
+#include "panes/hex_edit.h"
 #include "widgets/replies_window.h"
 
 #include <QProcess>
@@ -81,6 +82,41 @@ TEST_F(RepliesSocat, PingGetsPongOverTcpAndEachUdpClientItsOwn)
     EXPECT_EQ("PONG\r\n", Answer(second, 6));
     EXPECT_EQ(3, w.m_model->At(0).matched);
     EXPECT_TRUE(boxes.shown.empty());
+}
+
+// A rule that answers what an echoing peer sends it back: the reply comes
+// straight back as what sets the rule off again, a thousand times a second.
+// The guard pauses it after about a hundred rounds and tells the user once.
+TEST_F(RepliesSocat, ARuleAnsweringAnEchoingPeerIsPausedAsALoop)
+{
+    CRepliesDlg& w = OpenReplies(*dlg);
+    AddRule(w, {"ping", 0, "PING", "PING", 0});
+    w.m_checkAuto->click();
+    const unsigned short port = FreePort();
+    peers.push_back(std::make_unique<QProcess>());
+    QProcess& echo = *peers.back();
+    echo.start(QStringLiteral("timeout"),
+               {QStringLiteral("20"), QStringLiteral("socat"),
+                QStringLiteral("TCP4-LISTEN:%1,bind=127.0.0.1,reuseaddr,fork").arg(port),
+                QStringLiteral("EXEC:cat")});
+    ASSERT_TRUE(echo.waitForStarted(5000));
+    ASSERT_TRUE(WaitUntil([&] { return ConnectTo(AF_INET, port).get() >= 0; }));
+    SetFields(QStringLiteral("127.0.0.1"), port, 1470);
+    Click(IDC_BUTTON_CONNECT);
+    ASSERT_TRUE(WaitStatus(QStringLiteral("Connected")));
+
+    dlg->m_hexSend->SetData(4, "PING");
+    Click(IDC_BUTTON_SEND);
+    ASSERT_TRUE(WaitUntil([&] { return w.m_model->At(0).limit.Paused(); }, std::chrono::seconds(10)));
+    EXPECT_EQ(FiringLimit::PauseReason::Loop, w.m_model->At(0).limit.Reason());
+    EXPECT_LE(w.m_model->At(0).matched, 2 * FiringLimit::LOOP_LIMIT);
+    ASSERT_TRUE(WaitUntil([&] { return !boxes.shown.empty(); }));
+    DrainEvents();
+    ASSERT_EQ(1u, boxes.shown.size());
+    EXPECT_TRUE(boxes.LastText().contains("\"ping\"") && boxes.LastText().contains("came straight back"))
+        << boxes.LastText().toStdString();
+    // Quiet: the last reply came back, and nothing answered it.
+    EXPECT_TRUE(WaitUntil([&] { return dlg->m_nRecvTotal == 4 * (1 + w.m_model->At(0).matched); }));
 }
 
 } // namespace

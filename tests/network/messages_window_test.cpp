@@ -17,6 +17,7 @@
 #include <QSpinBox>
 #include <QTimer>
 
+#include <functional>
 #include <string>
 
 using namespace korvo::test;
@@ -325,6 +326,45 @@ TEST_F(Messages, ClosingTheWindowStopsItsSending)
     dlg->OnMessages();
     EXPECT_TRUE(win->isVisible());
     EXPECT_EQ("Send", win->m_btnSend->text().remove('&'));
+}
+
+// Whatever stops a TCP message while its bytes are going out, the message
+// still goes out whole, once, and Sent counts it.
+TEST_F(Messages, AMessageUnderWayGoesOnceWholeAndIsCounted)
+{
+    QByteArray big(100 * 1024, '\0');
+    for (int i = 0; i < big.size(); ++i)
+        big[i] = static_cast<char>('a' + i % 26);
+    Add("once", big);
+    Add("repeat", big, 10);
+    const struct
+    {
+        const char* action;
+        int row;
+        std::function<void()> start, act;
+    } cases[] = {
+        {"Send again", 0, [&] { SendRow(0); }, [&] { SendRow(0); }},
+        {"Stop", 1, [&] { SendRow(1); }, [&] { win->m_btnSend->click(); }},
+        {"Stop All", 1, [&] { SendRow(1); }, [&] { win->m_btnStopAll->click(); }},
+        {"Stop List", 0, [&] { win->m_btnRunList->click(); }, [&] { win->m_btnRunList->click(); }},
+    };
+    Fd listener = Listener();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.action);
+        Fd peer = ConnectClient(listener);
+        c.start();
+        ASSERT_TRUE(WaitUntil([&] {
+            const OutgoingQueue::Item* item = dlg->m_outgoing.Next(std::chrono::steady_clock::now());
+            return item && item->sent > 0;
+        }));
+        c.act();
+        ASSERT_TRUE(WaitUntil([&] { return dlg->m_outgoing.Empty(); }));
+        EXPECT_TRUE(WaitUntil([&] { return SentColumn(c.row) == "1"; })) << SentColumn(c.row).toStdString();
+        Click(IDC_BUTTON_CLOSE);
+        std::string got;
+        ASSERT_TRUE(ReadToEnd(peer.get(), got));
+        EXPECT_TRUE(got == big.toStdString()) << got.size() << " bytes";
+    }
 }
 
 } // namespace

@@ -5,10 +5,16 @@
 
 #include "replies/reply_engine.h"
 
+#include <netinet/tcp.h>
+#include <poll.h>
+
+#include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace korvo::test;
@@ -65,6 +71,21 @@ protected:
     static void Send(const Fd& fd, const std::string& bytes)
     {
         ASSERT_EQ(ssize_t(bytes.size()), ::send(fd.get(), bytes.data(), bytes.size(), 0));
+    }
+    // This dialog listens, `other` connects to it.
+    bool ConnectTo(CKorvoDlg& other)
+    {
+        SetMode(MODE_TCP_SERVER);
+        const unsigned short port = FreePort();
+        SetFields(QString(), 1470, port);
+        Click(IDC_BUTTON_CONNECT);
+        other.m_comboMode->setCurrentIndex(MODE_TCP_CLIENT);
+        other.SendCommand(IDC_COMBO_MODE, CBN_SELCHANGE);
+        other.SetDlgItemText(IDC_EDIT_REMOTE_IP, QStringLiteral("127.0.0.1"));
+        other.SetDlgItemText(IDC_EDIT_REMOTE_PORT, QString::number(port));
+        other.SendCommand(IDC_BUTTON_CONNECT);
+        return WaitUntil(
+            [&] { return dlg->m_nState == STATE_PEER_CONNECTED && other.m_nState == STATE_CONNECTED; });
     }
     static std::string ReadExactly(const Fd& fd, std::size_t n)
     {
@@ -194,6 +215,32 @@ TEST_F(Replies, EachUdpClientGetsItsOwnReply)
     EXPECT_EQ(STATE_UDP_OPEN, dlg->m_nState);
 }
 
+// A thousand rules matching every byte of a read: each is counted as far as
+// the guard lets it and then paused, what the read found stays small, and
+// the paused and disabled rules are no longer looked for.
+TEST_F(Replies, AThousandRulesMatchingEveryByteStayBoundedAndPausedOnesAreNoLongerSought)
+{
+    std::vector<ReplyRule> rules(1000, Rule(ReplyWhen::Contains, "A", ""));
+    rules[0].enabled = false;
+    rules.push_back(Rule(ReplyWhen::Contains, "Z", "z"));
+    Answerer a(*dlg, rules);
+    EXPECT_EQ(1000, a.engine->MatchedRules());
+    Fd listener = Listener();
+    Fd peer = ConnectClient(listener);
+    Send(peer, std::string(4096, 'A'));
+    ASSERT_TRUE(WaitUntil([&] { return dlg->m_nRecvTotal == 4096; }));
+    EXPECT_EQ(1, a.engine->MatchedRules());
+    EXPECT_LT(a.engine->MemoryUse(), std::size_t(1) << 20);
+    EXPECT_EQ(0, a.rules[0].matched);
+    for (std::size_t r = 1; r < 1000; ++r) {
+        ASSERT_TRUE(a.rules[r].limit.Paused()) << r;
+        ASSERT_EQ(FiringLimit::LIMIT, a.rules[r].matched) << r;
+    }
+    // The rule left still answers.
+    Send(peer, "Z");
+    EXPECT_EQ("z", ReadExactly(peer, 1));
+}
+
 // Two windows whose rules answer each other, each reply with eight times
 // what asked for it: the guards pause both rules, the replies already queued
 // drain, and everything settles.
@@ -204,17 +251,7 @@ TEST_F(Replies, TwoAnswerersFeedingEachOtherSettle)
     Answerer near(*dlg, {Rule(ReplyWhen::Contains, "X", "XXXXXXXX")});
     Answerer far(other, {Rule(ReplyWhen::Contains, "X", "XXXXXXXX")});
 
-    SetMode(MODE_TCP_SERVER);
-    const unsigned short port = FreePort();
-    SetFields(QString(), 1470, port);
-    Click(IDC_BUTTON_CONNECT);
-    other.m_comboMode->setCurrentIndex(MODE_TCP_CLIENT);
-    other.SendCommand(IDC_COMBO_MODE, CBN_SELCHANGE);
-    other.SetDlgItemText(IDC_EDIT_REMOTE_IP, QStringLiteral("127.0.0.1"));
-    other.SetDlgItemText(IDC_EDIT_REMOTE_PORT, QString::number(port));
-    other.SendCommand(IDC_BUTTON_CONNECT);
-    ASSERT_TRUE(WaitUntil(
-        [&] { return dlg->m_nState == STATE_PEER_CONNECTED && other.m_nState == STATE_CONNECTED; }));
+    ASSERT_TRUE(ConnectTo(other));
 
     other.m_outgoing.Enqueue(QByteArray("X"), Clock::now());
     ASSERT_TRUE(WaitUntil([&] { return !near.paused.empty() && !far.paused.empty(); }, seconds(20)));
@@ -232,6 +269,75 @@ TEST_F(Replies, TwoAnswerersFeedingEachOtherSettle)
     EXPECT_LE(far.rules[0].matched, FiringLimit::LIMIT);
     EXPECT_TRUE(near.rules[0].limit.Paused() && far.rules[0].limit.Paused());
     EXPECT_TRUE(boxes.shown.empty());
+}
+
+// Two windows whose rules answer each other one to one bounce a message as
+// fast as the send tick goes. The guard pauses the loop after about a hundred
+// rounds, and then all is quiet.
+TEST_F(Replies, TwoWindowsAnsweringEachOtherOneToOneArePausedAsALoop)
+{
+    CKorvoDlg other;
+    ASSERT_TRUE(other.Create());
+    Answerer near(*dlg, {Rule(ReplyWhen::Contains, "PING", "PONG")});
+    Answerer far(other, {Rule(ReplyWhen::Contains, "PONG", "PING")});
+    ASSERT_TRUE(ConnectTo(other));
+
+    other.m_outgoing.Enqueue(QByteArray("PING"), Clock::now());
+    ASSERT_TRUE(WaitUntil([&] { return !near.paused.empty() || !far.paused.empty(); }, seconds(20)));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return dlg->m_outgoing.Empty() && other.m_outgoing.Empty() &&
+                   dlg->m_nRecvTotal == 4 * (1 + far.rules[0].matched) &&
+                   other.m_nRecvTotal == 4 * near.rules[0].matched;
+        },
+        seconds(10)));
+    const ReplyRule& stopped = near.paused.empty() ? far.rules[0] : near.rules[0];
+    EXPECT_EQ(FiringLimit::PauseReason::Loop, stopped.limit.Reason());
+    EXPECT_LE(near.rules[0].matched, 2 * FiringLimit::LOOP_LIMIT);
+    EXPECT_LE(far.rules[0].matched, 2 * FiringLimit::LOOP_LIMIT);
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
+// A peer that asks as fast as it is answered, waiting for each answer, is
+// served all along: what it sends is its own, never the reply coming back.
+TEST_F(Replies, APeerAskingAsFastAsItIsAnsweredIsNeverPaused)
+{
+    Answerer a(*dlg, {Rule(ReplyWhen::Contains, "PING", "PONG\r\n")});
+    Fd listener = Listener();
+    Fd peer = ConnectClient(listener);
+    int one = 1;
+    ::setsockopt(peer.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    constexpr int kRequests = 2000;
+    std::atomic<int> answered{0};
+    std::atomic<bool> done{false};
+    std::thread asker([&] {
+        for (int i = 0; i < kRequests; ++i) {
+            char request[17];
+            std::snprintf(request, sizeof request, "PING %010d\n", i);
+            ::send(peer.get(), request, 16, MSG_NOSIGNAL);
+            std::string got;
+            while (got.size() < 6) {
+                pollfd p{peer.get(), POLLIN, 0};
+                if (::poll(&p, 1, 2000) != 1)
+                    break;
+                char buf[64];
+                const ssize_t n = ::recv(peer.get(), buf, sizeof buf, 0);
+                if (n <= 0)
+                    break;
+                got.append(buf, static_cast<std::size_t>(n));
+            }
+            if (got != "PONG\r\n")
+                break;
+            ++answered;
+        }
+        done = true;
+    });
+    WaitUntil([&] { return done.load(); }, seconds(60));
+    asker.join();
+    EXPECT_EQ(kRequests, answered.load());
+    EXPECT_EQ(kRequests, a.rules[0].matched);
+    EXPECT_FALSE(a.rules[0].limit.Paused());
+    EXPECT_TRUE(a.paused.empty());
 }
 
 } // namespace

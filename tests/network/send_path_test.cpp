@@ -67,6 +67,24 @@ protected:
             },
             timeout);
     }
+    // Small segments, a small receive window at a peer that reads nothing
+    // for a while, and a small send buffer here: the send that fills the
+    // buffer comes back short, the next one would block.
+    Fd ConnectToSlowReader()
+    {
+        Fd listener(::socket(AF_INET, SOCK_STREAM, 0));
+        const int small = 4096;
+        const int segment = 88;
+        setsockopt(listener.get(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        setsockopt(listener.get(), IPPROTO_TCP, TCP_MAXSEG, &segment, sizeof segment);
+        socklen_t length;
+        const sockaddr_storage a = Loopback(AF_INET, 0, &length);
+        ::bind(listener.get(), reinterpret_cast<const sockaddr*>(&a), length);
+        ::listen(listener.get(), 1);
+        Fd peer = ConnectClient(listener);
+        setsockopt(dlg->m_sock.m_hSocket, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+        return peer;
+    }
     bool Sent(int count)
     {
         return WaitUntil([&] { return dlg->m_nSendCount >= count; }, seconds(20));
@@ -175,20 +193,7 @@ TEST_F(SendPath, UdpSendsOneDatagramPerChunk)
 
 TEST_F(SendPath, ShortSendsAndAFullSocketCarryOnAtTheSameOffset)
 {
-    // Small segments, a small receive window at a peer that reads nothing
-    // for a while, and a small send buffer here: the send that fills the
-    // buffer comes back short, the next one would block.
-    Fd listener(::socket(AF_INET, SOCK_STREAM, 0));
-    const int small = 4096;
-    const int segment = 88;
-    setsockopt(listener.get(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    setsockopt(listener.get(), IPPROTO_TCP, TCP_MAXSEG, &segment, sizeof segment);
-    socklen_t length;
-    const sockaddr_storage a = Loopback(AF_INET, 0, &length);
-    ::bind(listener.get(), reinterpret_cast<const sockaddr*>(&a), length);
-    ::listen(listener.get(), 1);
-    Fd peer = ConnectClient(listener);
-    setsockopt(dlg->m_sock.m_hSocket, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    Fd peer = ConnectToSlowReader();
 
     const std::string pane = Pattern(65536);
     SetPane(pane);
@@ -219,6 +224,47 @@ TEST_F(SendPath, ShortSendsAndAFullSocketCarryOnAtTheSameOffset)
     ASSERT_TRUE(drain(static_cast<size_t>(cut) + pane.size()));
     ASSERT_TRUE(WaitUntil([&] { return Buttons() == "Restart/Close"; }));
     EXPECT_TRUE(got == pane.substr(0, static_cast<size_t>(cut)) + pane);
+}
+
+// A chunk that went out short is finished before anything queued goes, in
+// every state: paused in its middle, the queue waits for Start. Cancel gives
+// the chunk up, and the queue goes on.
+TEST_F(SendPath, QueuedBytesNeverLandInsideAPaneChunk)
+{
+    Fd peer = ConnectToSlowReader();
+
+    std::string pane(65536, '\0');
+    for (size_t i = 0; i < pane.size(); ++i)
+        pane[i] = static_cast<char>('a' + i % 26);
+    SetPane(pane);
+    const std::string item = "0123456789";
+    std::string got;
+
+    Click(IDC_BUTTON_SEND);
+    ASSERT_TRUE(WaitUntil([&] { return dlg->m_bSendBlocked == 1; }));
+    const int shortAt = dlg->m_nSendCount;
+    ASSERT_NE(0, shortAt % 512) << "no short send";
+    ClickProgress(IDC_BUTTON_PAUSE);
+    dlg->m_outgoing.Enqueue(QByteArray::fromStdString(item), std::chrono::steady_clock::now());
+    ASSERT_TRUE(ReadUntil(peer.get(), got, static_cast<size_t>(shortAt)));
+    EXPECT_TRUE(WaitUntil([&] { return dlg->m_bSendBlocked == 0; }));
+    EXPECT_FALSE(WaitUntil([&] { return dlg->m_outgoing.Empty(); }, std::chrono::milliseconds(100)));
+    ClickProgress(IDC_BUTTON_PAUSE);
+    ASSERT_TRUE(ReadUntil(peer.get(), got, pane.size() + item.size()));
+    const size_t at = got.find(item);
+    ASSERT_NE(std::string::npos, at);
+    // The chunk that would have blocked goes first, whole.
+    EXPECT_GE(at, static_cast<size_t>(shortAt) + 512);
+    EXPECT_TRUE(got.substr(0, at) + got.substr(at + item.size()) == pane);
+
+    got.clear();
+    ClickProgress(IDC_BUTTON_PAUSE); // Restart
+    ASSERT_TRUE(WaitUntil([&] { return dlg->m_bSendBlocked == 1; }));
+    ClickProgress(IDC_BUTTON_CANCEL_SEND);
+    const int cancelledAt = dlg->m_nSendCount;
+    dlg->m_outgoing.Enqueue(QByteArray::fromStdString(item), std::chrono::steady_clock::now());
+    ASSERT_TRUE(ReadUntil(peer.get(), got, static_cast<size_t>(cancelledAt) + item.size()));
+    EXPECT_EQ(item, got.substr(static_cast<size_t>(cancelledAt)));
 }
 
 TEST_F(SendPath, PauseStartCancelAndSendAgain)

@@ -14,8 +14,11 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLabel>
 #include <QTableView>
 #include <QTest>
+
+#include <vector>
 
 using namespace korvo::test;
 
@@ -136,6 +139,37 @@ TEST_F(RepliesWindow, ARuleTheProgramCannotUseMakesTheFileBad)
     }
 }
 
+// Datagrams longer than 4,096 bytes are not received, so a longer pattern
+// can match over TCP only: the edit dialog says so while it is that long.
+TEST_F(RepliesWindow, TheEditDialogSaysWhenAPatternIsTooLongForUdp)
+{
+    CRepliesDlg& w = Open();
+    std::vector<QString> notes;
+    QTimer::singleShot(0, [&] {
+        auto* entry = qobject_cast<CByteEntryDlg*>(QApplication::activeModalWidget());
+        ASSERT_NE(nullptr, entry);
+        CByteField* pattern = entry->findChildren<CByteField*>()[0];
+        const auto note = [&] {
+            for (QLabel* label : entry->findChildren<QLabel*>()) {
+                if (label->isVisible() && label->text().contains("UDP"))
+                    return label->text();
+            }
+            return QString();
+        };
+        for (const int length : {4096, 4097, 1}) {
+            pattern->SetBytes(QByteArray(length, 'p'));
+            notes.push_back(note());
+        }
+        entry->reject();
+    });
+    w.m_panel->m_btnAdd->click();
+    ASSERT_EQ(3u, notes.size());
+    EXPECT_EQ("", notes[0]);
+    EXPECT_EQ("Over UDP this pattern never matches: Korvo receives datagrams of at most 4,096 bytes.",
+              notes[1]);
+    EXPECT_EQ("", notes[2]);
+}
+
 TEST_F(RepliesWindow, RulesTickFromTheKeyboardAndFromAssistiveTools)
 {
     CRepliesDlg& w = Open();
@@ -201,28 +235,28 @@ TEST_F(RepliesWindow, ARunawayRuleIsPausedMarkedToldOnceAndLetGoByTickingIt)
     ASSERT_TRUE(WaitStatus(QStringLiteral("Connected")));
     Fd peer(::accept(listener.get(), nullptr, nullptr));
 
-    // Three thousand matches at once: the first thousand fire.
+    // Three thousand matches at once: the first two thousand fire.
     const std::string flood(3000, 'X');
     ASSERT_EQ(ssize_t(flood.size()), ::send(peer.get(), flood.data(), flood.size(), 0));
     ASSERT_TRUE(WaitUntil([&] { return !boxes.shown.empty() && dlg->m_nRecvTotal == 3000; }));
     DrainEvents();
     ASSERT_EQ(1u, boxes.shown.size());
     EXPECT_TRUE(boxes.shown[0].text.contains("\"echo\"")) << boxes.shown[0].text.toStdString();
-    EXPECT_TRUE(WaitUntil([&] { return Cell(w, 0, REPLY_COL_MATCHED) == "1000 (paused)"; }));
+    EXPECT_TRUE(WaitUntil([&] { return Cell(w, 0, REPLY_COL_MATCHED) == "2000 (paused)"; }));
     std::string replies;
     EXPECT_TRUE(WaitUntil([&] {
         ReadSome(peer.get(), &replies);
-        return replies.size() == 1000;
+        return replies.size() == 2000;
     }));
 
     w.m_panel->SelectRow(0);
     w.m_checkEnabled->click();
     w.m_checkEnabled->click();
-    EXPECT_TRUE(WaitUntil([&] { return Cell(w, 0, REPLY_COL_MATCHED) == "1000"; }));
+    EXPECT_TRUE(WaitUntil([&] { return Cell(w, 0, REPLY_COL_MATCHED) == "2000"; }));
     ::send(peer.get(), "X", 1, 0);
     EXPECT_TRUE(WaitUntil([&] {
         ReadSome(peer.get(), &replies);
-        return replies.size() == 1001;
+        return replies.size() == 2001;
     }));
     EXPECT_EQ(1u, boxes.shown.size());
 }
