@@ -2,6 +2,8 @@
 
 // CKorvoApp: the process. It prepares what every window needs, passes the
 // first-run gate and runs the main dialog; the process ends when that ends.
+#include "platform/profile.h"
+
 #include <cstdint>
 #include <functional>
 
@@ -22,7 +24,7 @@ public:
     };
     Steps m_steps;
 
-    static constexpr const char* kRegistryKey = "MerrowSystems";
+    static constexpr const char* kRegistryKey = PROFILE_COMPANY;
     static constexpr const char* kSection = "SETTINGS";
     static constexpr const char* kEntryAgreement = "AGREEMENT";
 };

@@ -21,7 +21,6 @@ namespace {
 
 const QString kPlaceSection = QStringLiteral("Messages");
 const QString kKind = QStringLiteral("messages");
-constexpr int kVersion = 1;
 // The Data column shows the start of a long message.
 constexpr qsizetype kDataShown = 32;
 
@@ -52,7 +51,7 @@ void SetCaption(QPushButton* button, int id)
 CMessagesDlg::CMessagesDlg(CKorvoDlg& owner, const QString& listPath)
     : QDialog(&owner), m_sender(owner.m_outgoing), m_owner(owner),
       m_file(listPath.isEmpty() ? CListFile::BesideProfile(QStringLiteral("messages.json")) : listPath, kKind,
-             kVersion)
+             MESSAGES_FILE_VERSION)
 {
     setWindowTitle(LoadStr(259));
     setModal(false);

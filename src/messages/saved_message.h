@@ -12,6 +12,9 @@
 #include <cstdint>
 #include <optional>
 
+// messages.json: {"kind": "messages", "version": 1, "rows": [...]}.
+inline constexpr int MESSAGES_FILE_VERSION = 1;
+
 // The longest "Repeat every": a day.
 inline constexpr int MESSAGE_REPEAT_MAX_MS = 86'400'000;
 // The most bytes one UDP datagram carries over IPv4.

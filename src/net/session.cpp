@@ -3,6 +3,7 @@
 #include "ui/korvo_dlg.h"
 
 #include "net/endpoint.h"
+#include "net/session_open.h"
 #include "platform/message_box.h"
 #include "platform/strings.h"
 #include "platform/system_error.h"
@@ -14,48 +15,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
-
-constexpr int KEEPALIVE_TIME_MS = 10000;
-constexpr int KEEPALIVE_INTERVAL_MS = 1000;
-constexpr int MULTICAST_TTL = 8;
-
-// First probe after 10 s of silence, then one a second. Failures leave the
-// system's defaults; nothing is reported.
-void SetKeepAlive(int handle)
-{
-    const int on = 1;
-    const int idle = KEEPALIVE_TIME_MS / 1000;
-    const int interval = KEEPALIVE_INTERVAL_MS / 1000;
-    setsockopt(handle, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
-    setsockopt(handle, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
-    setsockopt(handle, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
-}
-
-// A socket made for the IPv6 choice serves IPv6 only, so the IPv4 port stays
-// free for another session (the program's first platform behaves so).
-void SetIPv6Only(int handle)
-{
-    const int on = 1;
-    setsockopt(handle, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
-}
 
 void ShowUnknownFamily()
 {
     AfxMessageBox(QString::fromLatin1(UNKNOWN_FAMILY_TEXT), MB_OK);
-}
-
-// Closes a handle not yet given to a socket object, keeping errno.
-int CloseHandleKeepError(int handle)
-{
-    const int error = errno;
-    ::close(handle);
-    return error;
 }
 
 } // namespace
@@ -96,210 +61,46 @@ void CKorvoDlg::OnButtonConnect()
 
 bool CKorvoDlg::ConnectTcpClient()
 {
-    AddrInfoPtr remote;
-    if (const int code = Resolve(TcpConnectRequest(m_strRemoteIP, m_nRemotePort), remote)) {
-        ShowSystemError(code);
-        return false;
-    }
-    const addrinfo& address = *remote;
-    int createError = 0;
-    if (address.ai_family == AF_INET) {
-        // A failure here shows up as the connect's error below, with its own
-        // code rather than the connect's on no socket.
-        if (!m_sock.Create(0, SOCK_STREAM))
-            createError = errno;
-    } else if (address.ai_family == AF_INET6) {
-        const int handle = ::socket(AF_INET6, address.ai_socktype | SOCK_CLOEXEC, address.ai_protocol);
-        if (handle < 0) {
-            ShowSystemError(errno);
-            return false;
-        }
-        if (!m_sock.Attach(handle)) {
-            ShowSystemError(CloseHandleKeepError(handle));
-            return false;
-        }
-    } else {
-        ShowUnknownFamily();
-        return false;
-    }
-
-    if (m_checkKeepAlive->isChecked())
-        SetKeepAlive(m_sock.m_hSocket);
-
-    if (!PrepareTls(m_sock, false)) {
-        m_sock.Close();
-        return false;
-    }
-
-    const socklen_t length = address.ai_family == AF_INET ? sizeof(sockaddr_in) : address.ai_addrlen;
-    if (!m_sock.Connect(address.ai_addr, length)) {
-        const int error = createError != 0 ? createError : errno;
-        if (error != CAsyncSocket::SOCK_WOULDBLOCK) {
-            ShowSystemError(error);
-            m_sock.Close();
-            return false;
-        }
-    }
-    return true;
+    const SessionOpenOutcome outcome =
+        ConnectTcpSession(m_sock, m_strRemoteIP, m_nRemotePort, m_checkKeepAlive->isChecked(),
+                          [this](CAsyncSocket&) { return PrepareTls(m_sock, false); });
+    ReportOpenFailure(outcome);
+    return outcome.Ok();
 }
 
 std::optional<SessionState> CKorvoDlg::ListenTcpServer()
 {
     if (m_nState != STATE_READY)
         return m_nState;
-
-    AddrInfoPtr local;
-    const ResolverRequest request = TcpListenRequest(m_nLocalPort, IsDlgButtonChecked(IDC_RADIO_IPV4),
-                                                     IsDlgButtonChecked(IDC_RADIO_IPV6));
-    if (const int code = Resolve(request, local)) {
-        ShowSystemError(code);
-        return std::nullopt;
-    }
-    // The passive requests of both families yield one address.
-    const addrinfo& address = *local;
-    if (address.ai_family == AF_INET) {
-        if (!m_sockListen.Create(m_nLocalPort, SOCK_STREAM)) {
-            ShowSystemError(errno);
-            m_sockListen.Close();
-            return STATE_READY;
-        }
-    } else if (address.ai_family == AF_INET6) {
-        const int handle = ::socket(AF_INET6, address.ai_socktype | SOCK_CLOEXEC, address.ai_protocol);
-        if (handle < 0) {
-            ShowSystemError(errno);
-            return STATE_READY;
-        }
-        const int on = 1;
-        setsockopt(handle, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        SetIPv6Only(handle);
-        if (::bind(handle, address.ai_addr, address.ai_addrlen) != 0 || !m_sockListen.Attach(handle)) {
-            ShowSystemError(CloseHandleKeepError(handle));
-            return STATE_READY;
-        }
-    } else {
-        ShowUnknownFamily();
-        return std::nullopt;
-    }
-
-    if (m_checkKeepAlive->isChecked())
-        SetKeepAlive(m_sockListen.m_hSocket);
-
-    if (!PrepareTls(m_sockListen, true)) {
-        m_sockListen.Close();
+    const SessionOpenOutcome outcome = ListenTcpSession(
+        m_sockListen, m_nLocalPort, IsDlgButtonChecked(IDC_RADIO_IPV4), IsDlgButtonChecked(IDC_RADIO_IPV6),
+        m_checkKeepAlive->isChecked(), [this](CAsyncSocket&) { return PrepareTls(m_sockListen, true); });
+    ReportOpenFailure(outcome);
+    if (outcome.Ok())
+        return STATE_LISTENING;
+    // A socket that failed after the address was found leaves the session
+    // Ready; a failed look-up leaves everything as it stood.
+    if (outcome.resolved)
         return STATE_READY;
-    }
-
-    if (::listen(m_sockListen.m_hSocket, 1) != 0) {
-        ShowSystemError(errno);
-        m_sockListen.Close();
-        return STATE_READY;
-    }
-    return STATE_LISTENING;
+    return std::nullopt;
 }
 
 std::optional<SessionState> CKorvoDlg::OpenUdp()
 {
-    // No remote address: a plain IPv4 socket on the local port. Resolving the
-    // empty name would give this machine's first address, ::1 here, and an
-    // IPv6-only socket that never hears IPv4 datagrams.
-    if (m_strRemoteIP.isEmpty())
-        return OpenUdpIPv4() ? std::optional(STATE_UDP_OPEN) : std::nullopt;
-
-    // The remote is resolved only to learn its family; the send path resolves
-    // it again for every datagram.
-    AddrInfoPtr remote;
-    if (const int code = Resolve(UdpFamilyRequest(m_strRemoteIP, m_nLocalPort), remote)) {
-        ShowSystemError(code);
-        return std::nullopt;
-    }
-    if (remote->ai_family == AF_INET)
-        return OpenUdpIPv4() ? std::optional(STATE_UDP_OPEN) : std::nullopt;
-    if (remote->ai_family != AF_INET6) {
-        ShowUnknownFamily();
-        return std::nullopt;
-    }
-
-    AddrInfoPtr local;
-    if (const int code = Resolve(UdpLocalIPv6Request(m_nLocalPort), local)) {
-        ShowSystemError(code);
-        return std::nullopt;
-    }
-    const int handle = ::socket(local->ai_family, local->ai_socktype | SOCK_CLOEXEC, local->ai_protocol);
-    if (handle < 0) {
-        ShowSystemError(errno);
-        return std::nullopt;
-    }
-    SetIPv6Only(handle);
-    if (::bind(handle, local->ai_addr, local->ai_addrlen) != 0 || !m_sock.Attach(handle)) {
-        ShowSystemError(CloseHandleKeepError(handle));
-        return std::nullopt;
-    }
-    return STATE_UDP_OPEN;
+    const SessionOpenOutcome outcome = OpenUdpSession(m_sock, m_strRemoteIP, m_nLocalPort);
+    ReportOpenFailure(outcome);
+    if (outcome.Ok())
+        return STATE_UDP_OPEN;
+    return std::nullopt;
 }
 
-bool CKorvoDlg::OpenUdpIPv4()
+void CKorvoDlg::ReportOpenFailure(const SessionOpenOutcome& outcome)
 {
-    if (!IsMulticastRemote(m_strRemoteIP)) {
-        if (!m_sock.Create(m_nLocalPort, SOCK_DGRAM)) {
-            ShowSystemError(errno);
-            return false;
-        }
-        const int on = 1;
-        if (setsockopt(m_sock.m_hSocket, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
-            const int error = errno;
-            ShowSystemError(error);
-            m_sock.Close();
-            return false;
-        }
-        return true;
-    }
-
-    char hostName[512] = {};
-    if (gethostname(hostName, sizeof hostName - 1) != 0) {
-        ShowSystemError(errno);
-        return false;
-    }
-    AddrInfoPtr local;
-    if (const int code = Resolve(MulticastLocalRequest(hostName, m_nLocalPort), local)) {
-        ShowSystemError(code);
-        return false;
-    }
-    const int handle = ::socket(local->ai_family, local->ai_socktype | SOCK_CLOEXEC, local->ai_protocol);
-    if (handle < 0) {
-        ShowSystemError(errno);
-        return false;
-    }
-    // Bound to the local port on all addresses, so that datagrams sent to the
-    // group on that port arrive here.
-    sockaddr_in any{};
-    any.sin_family = AF_INET;
-    any.sin_port = htons(static_cast<uint16_t>(m_nLocalPort));
-    any.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (::bind(handle, reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0 || !m_sock.Attach(handle)) {
-        ShowSystemError(CloseHandleKeepError(handle));
-        return false;
-    }
-
-    AddrInfoPtr group;
-    if (const int code = Resolve(MulticastGroupRequest(m_strRemoteIP, m_nLocalPort, *local), group)) {
-        ShowSystemError(code);
-        m_sock.Close();
-        return false;
-    }
-    const int ttl = MULTICAST_TTL;
-    const int loop = 0; // our own datagrams do not come back to us
-    ip_mreq membership{};
-    membership.imr_multiaddr = reinterpret_cast<const sockaddr_in*>(group->ai_addr)->sin_addr;
-    membership.imr_interface.s_addr = htonl(INADDR_ANY);
-    if (setsockopt(m_sock.m_hSocket, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl) != 0 ||
-        setsockopt(m_sock.m_hSocket, IPPROTO_IP, IP_MULTICAST_LOOP, &loop, sizeof loop) != 0 ||
-        setsockopt(m_sock.m_hSocket, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) != 0) {
-        const int error = errno;
-        ShowSystemError(error);
-        m_sock.Close();
-        return false;
-    }
-    return true;
+    // A refusal of the preparation has been told already.
+    if (outcome.unknownFamily)
+        ShowUnknownFamily();
+    else if (outcome.error != 0)
+        ShowSystemError(outcome.error);
 }
 
 void CKorvoDlg::OnButtonClose()

@@ -4,6 +4,10 @@
 // QSettings under the company key (organisation) and the executable's name.
 #include <QString>
 
+// The company folder of the profile and of the files beside it
+// (~/.config/MerrowSystems/), shared by the window and korvo-cli.
+inline constexpr char PROFILE_COMPANY[] = "MerrowSystems";
+
 class Profile {
 public:
     // Company key as set at start-up; the application name is the executable's.

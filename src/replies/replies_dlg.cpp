@@ -1,5 +1,7 @@
 #include "replies/replies_dlg.h"
 
+#include "replies/reply_file.h"
+
 #include "messages/byte_entry_dlg.h"
 #include "messages/byte_text.h"
 #include "platform/message_box.h"
@@ -29,85 +31,14 @@ namespace {
 // The profile's section for the window's place and the gap.
 const QString kSection = QStringLiteral("Replies");
 const QString kGapEntry = QStringLiteral("Gap");
-constexpr int kFileVersion = 1;
 // A cell shows this many bytes of hex at most.
 constexpr qsizetype kCellBytes = 24;
 
-// How each When reads in the file, which never changes, and in the table.
-struct WhenName
-{
-    ReplyWhen when;
-    QLatin1String key;
-    int caption;
-};
-const WhenName kWhens[] = {
-    {ReplyWhen::Contains, QLatin1String("contains"), 289},
-    {ReplyWhen::StartsWith, QLatin1String("starts with"), 290},
-    {ReplyWhen::Equals, QLatin1String("equals"), 291},
-    {ReplyWhen::EndsWith, QLatin1String("ends with"), 292},
-};
-
-const WhenName& NameOf(ReplyWhen when)
-{
-    return kWhens[static_cast<int>(when)];
-}
-
-// Patterns are bytes; replies may hold fields.
-std::optional<ByteTemplate> HexOf(const QJsonObject& object, QLatin1String key, qsizetype limit, FieldUse use)
-{
-    const QJsonValue value = object.value(key);
-    if (!value.isString())
-        return std::nullopt;
-    ByteTextParse parse = ParseHexBytes(value.toString(), limit, use);
-    if (!parse.Ok() || parse.bytes.isEmpty())
-        return std::nullopt;
-    return parse.Template();
-}
-
 } // namespace
-
-QJsonObject ReplyRuleToJson(const ReplyRule& rule)
-{
-    return {{QLatin1String("enabled"), rule.enabled},
-            {QLatin1String("name"), rule.name},
-            {QLatin1String("when"), NameOf(rule.when).key},
-            {QLatin1String("pattern"), FormatHexBytes(rule.pattern)},
-            {QLatin1String("reply"), FormatTemplate(ByteForm::Hex, rule.reply)},
-            {QLatin1String("delay"), rule.delayMs}};
-}
-
-std::optional<ReplyRule> ReplyRuleFromJson(const QJsonObject& object)
-{
-    ReplyRule rule;
-    const QJsonValue enabled = object.value(QLatin1String("enabled"));
-    const QJsonValue name = object.value(QLatin1String("name"));
-    const QJsonValue delay = object.value(QLatin1String("delay"));
-    if (!enabled.isBool() || !name.isString() || !delay.isDouble())
-        return std::nullopt;
-    rule.enabled = enabled.toBool();
-    rule.name = name.toString();
-    const double ms = delay.toDouble();
-    if (!(ms >= 0 && ms <= CRepliesDlg::DELAY_MAX_MS) || ms != static_cast<int>(ms))
-        return std::nullopt;
-    rule.delayMs = static_cast<int>(ms);
-    const QString when = object.value(QLatin1String("when")).toString();
-    const auto known =
-        std::find_if(std::begin(kWhens), std::end(kWhens), [&](const WhenName& w) { return w.key == when; });
-    if (known == std::end(kWhens))
-        return std::nullopt;
-    rule.when = known->when;
-    auto pattern = HexOf(object, QLatin1String("pattern"), CRepliesDlg::PATTERN_MAX, FieldUse::Refused);
-    auto reply = HexOf(object, QLatin1String("reply"), BYTE_TEXT_MAX, FieldUse::Allowed);
-    if (!pattern || !reply)
-        return std::nullopt;
-    rule.pattern = pattern->Literal();
-    rule.reply = std::move(*reply);
-    return rule;
-}
 
 CRepliesDlg::CRepliesDlg(CKorvoDlg& dlg)
     : QDialog(&dlg), m_file(CListFile::BesideProfile(QStringLiteral("replies.json")),
-                            QStringLiteral("replies"), kFileVersion),
+                            QStringLiteral("replies"), REPLIES_FILE_VERSION),
       m_dlg(dlg)
 {
     setWindowTitle(LoadStr(280));
@@ -128,7 +59,7 @@ CRepliesDlg::CRepliesDlg(CKorvoDlg& dlg)
             m_model->RefreshColumnSoon(REPLY_COL_MATCHED);
         }));
     columns.emplace_back(LoadStr(238), [](const ReplyRule& r) { return r.name; });
-    columns.emplace_back(LoadStr(284), [](const ReplyRule& r) { return LoadStr(NameOf(r.when).caption); });
+    columns.emplace_back(LoadStr(284), [](const ReplyRule& r) { return LoadStr(ReplyWhenNameOf(r.when).caption); });
     columns.emplace_back(LoadStr(285),
                          [](const ReplyRule& r) { return FormatHexBytes(r.pattern, kCellBytes); });
     columns.emplace_back(
@@ -258,7 +189,7 @@ int CRepliesDlg::EditRule(int row)
     auto* when = new QComboBox(&entry);
     // Named before it has items, so that screen readers know it by its label.
     entry.AddRow(LoadStr(296), when);
-    for (const WhenName& w : kWhens)
+    for (const ReplyWhenName& w : REPLY_WHEN_NAMES)
         when->addItem(LoadStr(w.caption));
     when->setCurrentIndex(static_cast<int>(rule.when));
     CByteField* pattern = entry.AddByteField(LoadStr(297));

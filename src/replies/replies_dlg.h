@@ -8,6 +8,7 @@
 #include "messages/list_file.h"
 #include "messages/list_window.h"
 #include "replies/reply_engine.h"
+#include "replies/reply_file.h"
 #include "replies/reply_rule.h"
 
 #include <QDialog>
@@ -35,18 +36,13 @@ enum ReplyColumn : int {
     REPLY_COL_MATCHED,
 };
 
-// A rule in replies.json and back; none for an object that is not a valid rule.
-QJsonObject ReplyRuleToJson(const ReplyRule& rule);
-std::optional<ReplyRule> ReplyRuleFromJson(const QJsonObject& object);
-
 class CRepliesDlg : public QDialog
 {
     Q_OBJECT
 
 public:
-    // The longest pattern: a frame longer than a datagram is not sought.
-    static constexpr int PATTERN_MAX = 65536;
-    static constexpr int DELAY_MAX_MS = 3600000;
+    static constexpr int PATTERN_MAX = REPLY_PATTERN_MAX;
+    static constexpr int DELAY_MAX_MS = REPLY_DELAY_MAX_MS;
     static constexpr int GAP_MAX_MS = 60000;
 
     explicit CRepliesDlg(CKorvoDlg& dlg);

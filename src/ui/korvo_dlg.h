@@ -29,6 +29,7 @@ class CRepliesDlg;
 class CSendDlg;
 class CSpinButtonCtrl;
 class CTlsDlg;
+struct SessionOpenOutcome;
 class QComboBox;
 class QCheckBox;
 class QLineEdit;
@@ -89,7 +90,8 @@ public:
     bool ConnectTcpClient();
     std::optional<SessionState> ListenTcpServer();
     std::optional<SessionState> OpenUdp();
-    bool OpenUdpIPv4();
+    // Tells the user why a session could not open, unless it was told already.
+    void ReportOpenFailure(const SessionOpenOutcome& outcome);
 
     // Pane commands (panes/pane_files.cpp)
     void OnButtonSaveRecv();
