@@ -12,7 +12,7 @@
 namespace {
 
 // Output goes out in pieces this large, or when the event loop turns.
-constexpr std::size_t FLUSH_AT = 1 << 20;
+constexpr std::size_t FLUSH_AT = 512 << 10;
 
 QString IsoTime(std::chrono::system_clock::time_point time)
 {
@@ -38,29 +38,98 @@ QJsonObject CliBytesJson(const QByteArray& bytes)
 
 CliOutput::CliOutput(CliOutputMode mode, std::FILE* out, std::FILE* errors)
     : m_mode(mode), m_out(out), m_errors(errors), m_start(std::chrono::steady_clock::now()),
-      m_bInteractive(isatty(fileno(out)) != 0)
+      m_bInteractive(isatty(fileno(out)) != 0), m_pContext(std::make_unique<QObject>())
 {
+    if (m_mode != CliOutputMode::Quiet)
+        m_writer = std::thread([this] { WriterLoop(); });
 }
 
 CliOutput::~CliOutput()
 {
     Flush();
+    {
+        const std::lock_guard lock(m_mutex);
+        m_bStop = true;
+    }
+    m_changed.notify_all();
+    if (m_writer.joinable())
+        m_writer.join();
 }
 
 void CliOutput::Write(const char* data, std::size_t length)
 {
-    m_buffer.append(data, length);
-    if (m_bInteractive || m_buffer.size() >= FLUSH_AT)
-        Flush();
+    m_buffer.append(data, static_cast<qsizetype>(length));
+    Queued();
 }
 
-void CliOutput::Flush()
+void CliOutput::Queued()
 {
-    if (!m_buffer.empty()) {
-        std::fwrite(m_buffer.data(), 1, m_buffer.size(), m_out);
+    if (m_bInteractive)
+        Flush();
+    else if (static_cast<std::size_t>(m_buffer.size()) >= FLUSH_AT)
+        Flush(false);
+}
+
+void CliOutput::Flush(bool wait)
+{
+    if (!m_writer.joinable()) {
         m_buffer.clear();
+        return;
     }
-    std::fflush(m_out);
+    std::unique_lock lock(m_mutex);
+    if (!m_buffer.isEmpty()) {
+        m_nQueued += static_cast<std::size_t>(m_buffer.size());
+        m_queue.push_back(std::move(m_buffer));
+        m_buffer = QByteArray();
+        m_buffer.reserve(static_cast<qsizetype>(FLUSH_AT) * 2);
+        if (m_nQueued > BEHIND_BOUND)
+            m_bHeld = true;
+        m_changed.notify_all();
+    }
+    if (wait)
+        m_changed.wait(lock, [this] { return m_nQueued == 0; });
+}
+
+bool CliOutput::HoldsReceive() const
+{
+    return m_bHeld;
+}
+
+void CliOutput::WriterLoop()
+{
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_changed.wait(lock, [this] { return m_bStop || !m_queue.empty(); });
+        if (m_queue.empty())
+            return;
+        const QByteArray piece = std::move(m_queue.front());
+        m_queue.pop_front();
+        lock.unlock();
+        // A reader that went away loses the rest; the run goes on.
+        std::fwrite(piece.constData(), 1, static_cast<std::size_t>(piece.size()), m_out);
+        lock.lock();
+        m_nQueued -= static_cast<std::size_t>(piece.size());
+        if (m_nQueued == 0)
+            std::fflush(m_out);
+        m_changed.notify_all();
+        if (m_bHeld && m_nQueued <= BEHIND_BOUND / 4 && !m_bCaughtUpPosted) {
+            m_bCaughtUpPosted = true;
+            QMetaObject::invokeMethod(m_pContext.get(), [this] { WrittenSome(); }, Qt::QueuedConnection);
+        }
+    }
+}
+
+void CliOutput::WrittenSome()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_bCaughtUpPosted = false;
+        if (m_nQueued > BEHIND_BOUND / 4)
+            return;
+        m_bHeld = false;
+    }
+    if (m_onCaughtUp)
+        m_onCaughtUp();
 }
 
 void CliOutput::WriteLine(const QJsonObject& object)
@@ -105,11 +174,11 @@ void CliOutput::OnBytesReceived(const std::uint8_t* data, int length, const sock
                                 const TapTime& time)
 {
     if (m_mode == CliOutputMode::Transcript) {
-        const std::size_t at = m_buffer.size();
-        m_buffer.resize(at + TranscriptFormat::BlockRoom(length));
-        m_buffer.resize(at + m_format.Block(m_buffer.data() + at, true, time.wall, peer, data, length));
-        if (m_bInteractive || m_buffer.size() >= FLUSH_AT)
-            Flush();
+        const qsizetype at = m_buffer.size();
+        m_buffer.resize(at + static_cast<qsizetype>(TranscriptFormat::BlockRoom(length)));
+        m_buffer.resize(at + static_cast<qsizetype>(
+                                 m_format.Block(m_buffer.data() + at, true, time.wall, peer, data, length)));
+        Queued();
     } else if (m_mode == CliOutputMode::Json) {
         QJsonObject event = Stamped(QStringLiteral("received"), time);
         event.insert(QLatin1String("peer"), FormatPeerEndpoint(peer).value_or(QString()));
@@ -122,11 +191,11 @@ void CliOutput::OnBytesReceived(const std::uint8_t* data, int length, const sock
 void CliOutput::OnBytesSent(const std::uint8_t* data, int length, const sockaddr* peer, const TapTime& time)
 {
     if (m_mode == CliOutputMode::Transcript) {
-        const std::size_t at = m_buffer.size();
-        m_buffer.resize(at + TranscriptFormat::BlockRoom(length));
-        m_buffer.resize(at + m_format.Block(m_buffer.data() + at, false, time.wall, peer, data, length));
-        if (m_bInteractive || m_buffer.size() >= FLUSH_AT)
-            Flush();
+        const qsizetype at = m_buffer.size();
+        m_buffer.resize(at + static_cast<qsizetype>(TranscriptFormat::BlockRoom(length)));
+        m_buffer.resize(at + static_cast<qsizetype>(
+                                 m_format.Block(m_buffer.data() + at, false, time.wall, peer, data, length)));
+        Queued();
     } else if (m_mode == CliOutputMode::Json) {
         QJsonObject event = Stamped(QStringLiteral("sent"), time);
         event.insert(QLatin1String("peer"), FormatPeerEndpoint(peer).value_or(QString()));

@@ -57,6 +57,7 @@ CliRunner::CliRunner(CliOptions options, CliScript script, std::vector<SavedMess
 {
     m_taps.Add(&m_output);
     m_taps.Add(this);
+    m_output.m_onCaughtUp = [this] { m_taps.Release(); };
     m_output.m_tlsDetails = [this]() -> QJsonObject {
         const TlsSessionDetails* tls = m_session.TlsDetails();
         if (!tls)
@@ -139,7 +140,7 @@ CliRunner::CliRunner(CliOptions options, CliScript script, std::vector<SavedMess
     });
     // Output sent to a pipe or a file goes out at least this often.
     m_flushTimer.setInterval(200);
-    QObject::connect(&m_flushTimer, &QTimer::timeout, &m_context, [this] { m_output.Flush(); });
+    QObject::connect(&m_flushTimer, &QTimer::timeout, &m_context, [this] { m_output.Flush(false); });
 }
 
 CliRunner::~CliRunner()

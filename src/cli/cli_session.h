@@ -44,7 +44,7 @@ class CliSession
 public:
     // The most one read takes: the command line is not bound to the window's
     // 4,096-byte reads.
-    static constexpr int READ_SIZE = 65536;
+    static constexpr int READ_SIZE = 262144;
     static constexpr int FILE_CHUNK = 512;
 
     CliSession(SessionTaps& taps, OutgoingQueue& queue);
