@@ -155,8 +155,10 @@ void CliRunner::Start()
 {
     if (m_options.timeoutMs > 0)
         m_runTimer.start(m_options.timeoutMs);
-    if (m_options.output != CliOutputMode::Quiet)
+    if (m_options.output != CliOutputMode::Quiet) {
         m_flushTimer.start();
+        m_session.SetReadSize(CliSession::SHOWN_READ_SIZE);
+    }
     if (!m_options.captureFile.isEmpty()) {
         m_pCapture = std::make_unique<CaptureRecorder>(m_taps);
         // Told at once when the file cannot be opened, or later when it

@@ -196,7 +196,7 @@ void CliSession::OnReceive()
         sockaddr_storage from{};
         socklen_t length = sizeof from;
         sockaddr_storage to{};
-        const int n = m_pSocket->ReceiveDatagram(m_buffer.get(), READ_SIZE, reinterpret_cast<sockaddr*>(&from),
+        const int n = m_pSocket->ReceiveDatagram(m_buffer.get(), m_nReadSize, reinterpret_cast<sockaddr*>(&from),
                                                  &length, &to);
         if (n < 0)
             return;
@@ -206,7 +206,7 @@ void CliSession::OnReceive()
                             to.ss_family != AF_UNSPEC ? reinterpret_cast<const sockaddr*>(&to) : nullptr);
         return;
     }
-    const int n = m_pSocket->Receive(m_buffer.get(), READ_SIZE);
+    const int n = m_pSocket->Receive(m_buffer.get(), m_nReadSize);
     if (n > 0)
         m_taps.Received(m_buffer.get(), n, reinterpret_cast<const sockaddr*>(&m_taps.Current().remote));
 }

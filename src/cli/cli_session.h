@@ -43,8 +43,10 @@ class CliSession
 {
 public:
     // The most one read takes: the command line is not bound to the window's
-    // 4,096-byte reads.
+    // 4,096-byte reads. Output that is made of what is read takes less a read,
+    // since each byte becomes five or more in a transcript, all held at once.
     static constexpr int READ_SIZE = 262144;
+    static constexpr int SHOWN_READ_SIZE = 65536;
     static constexpr int FILE_CHUNK = 512;
 
     CliSession(SessionTaps& taps, OutgoingQueue& queue);
@@ -58,6 +60,9 @@ public:
     int Open(const CliSessionRequest& request);
     // Closes everything and reports the end as Korvo's.
     void Close();
+
+    // At most READ_SIZE.
+    void SetReadSize(int size) { m_nReadSize = size; }
 
     bool IsConnected() const { return m_bConnected; }
     // A TCP server's listening socket is open.
@@ -113,6 +118,7 @@ private:
     std::unique_ptr<Socket> m_pSocket;
     std::unique_ptr<Socket> m_pListener;
     bool m_bConnected = false;
+    int m_nReadSize = READ_SIZE;
     bool m_bBlocked = false;
     bool m_bInPump = false;
     CTickTimer m_pumpTimer{[this] { Pump(); }};
