@@ -12,7 +12,7 @@
 namespace {
 
 // Output goes out in pieces this large, or when the event loop turns.
-constexpr std::size_t FLUSH_AT = 256 << 10;
+constexpr std::size_t FLUSH_AT = 128 << 10;
 
 QString IsoTime(std::chrono::system_clock::time_point time)
 {

@@ -60,7 +60,7 @@ public:
     std::function<void()> m_onCaughtUp;
 
     // What may wait for the writer before reading stops.
-    static constexpr std::size_t BEHIND_BOUND = 1u << 20;
+    static constexpr std::size_t BEHIND_BOUND = 512u << 10;
 
 private:
     void Write(const char* data, std::size_t length);

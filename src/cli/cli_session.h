@@ -46,7 +46,7 @@ public:
     // 4,096-byte reads. Output that is made of what is read takes less a read,
     // since each byte becomes five or more in a transcript, all held at once.
     static constexpr int READ_SIZE = 262144;
-    static constexpr int SHOWN_READ_SIZE = 65536;
+    static constexpr int SHOWN_READ_SIZE = 32768;
     static constexpr int FILE_CHUNK = 512;
 
     CliSession(SessionTaps& taps, OutgoingQueue& queue);
