@@ -299,6 +299,7 @@ int main(int argc, char** argv)
     Flood(mib << 20, folder);
     Latency(folder);
     TlsFlood(std::min<std::int64_t>(mib, 1024) << 20, folder);
-    std::printf("korvo-cli peak resident memory over all runs: %.1f MB\n", g_peakKiB / 1024.0);
+    std::printf("korvo-cli peak resident memory over all runs: %.1f MiB (%.1f MB)\n", g_peakKiB / 1024.0,
+                g_peakKiB * 1024 / 1e6);
     return 0;
 }
