@@ -2,6 +2,7 @@
 
 #include "net/endpoint.h"
 #include "net/session_open.h"
+#include "tls/tls_error.h"
 #include "tls/tls_stream.h"
 
 #include <algorithm>
@@ -181,9 +182,14 @@ void CliSession::OnAccept(int error)
             refused.Close();
         return;
     }
-    // A failure for want of descriptors is retried by the listener.
-    if (!m_pListener->Accept(*m_pSocket))
+    // A failure for want of descriptors is retried by the listener; a client
+    // whose TLS handshake failed is gone, and the run is told why.
+    if (!m_pListener->Accept(*m_pSocket)) {
+        const int acceptError = errno;
+        if (IsTlsError(acceptError) && m_onOpenFailed)
+            m_onOpenFailed(acceptError);
         return;
+    }
     Opened(true);
 }
 

@@ -86,6 +86,26 @@ TEST(CliTls, ThrowawayCertificateServesOpensslClient)
     EXPECT_EQ(0, cli.process.exitCode()) << cli.process.readAllStandardError().toStdString();
     ASSERT_TRUE(client.Finished());
     EXPECT_TRUE(client.Output().contains("over tls")) << client.Output().toStdString();
+
+    // A server that wants a client certificate from its CA: a client without
+    // one fails the handshake, and the listen step says so with exit 4
+    // rather than waiting out its time.
+    TlsFiles files;
+    const unsigned short strict = FreePort();
+    PeerProcess server;
+    server.Serve(CliProgram(), {"--quiet", "--tls", "--tls-cert", files.Pem("server"), "--tls-key", files.Key("server"),
+                                "--tls-ca", files.Pem("ca"), "listen", QString::number(strict), "within", "20000"},
+                 strict, false);
+    PeerProcess anonymous;
+    anonymous.Start(QStringLiteral("sh"), {QStringLiteral("-c"),
+                                           QStringLiteral("openssl s_client -quiet -connect 127.0.0.1:%1 </dev/null "
+                                                          ">/dev/null 2>&1")
+                                               .arg(strict)});
+    ASSERT_TRUE(server.Finished());
+    const QByteArray why = server.process.readAllStandardError();
+    EXPECT_EQ(4, server.process.exitCode()) << why.toStdString();
+    EXPECT_TRUE(why.contains("certificate")) << why.toStdString();
+    anonymous.Finished();
 }
 
 } // namespace
