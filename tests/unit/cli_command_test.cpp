@@ -12,6 +12,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <functional>
+
 namespace {
 
 // The words a POSIX shell makes of `line`.
@@ -47,95 +49,89 @@ TEST(CliCommand, EachSessionGivesTheLineKorvoCliRunsAsIs)
     WriteMessages(list, {QStringLiteral("status")});
     WriteMessages(CListFile::BesideProfile(QStringLiteral("messages.json")), {QStringLiteral("status")});
 
-    const auto session = [](CliCommandMode mode, const char* host, unsigned remote, unsigned local) {
-        CliCommandSession s;
-        s.mode = mode;
-        s.remoteHost = QString::fromLatin1(host);
-        s.remotePort = remote;
-        s.localPort = local;
-        return s;
-    };
     using M = CliCommandMode;
+    const QString pin = QString::fromLatin1(QByteArray(32, '\xAB').toHex(':').toUpper());
     struct Case
     {
-        CliCommandSession session;
+        M mode;
+        const char* host;
+        std::function<void(CliCommandSession&, TlsSettings&)> set;
         QString line;
     };
-    std::vector<Case> cases;
-    {
-        CliCommandSession s = session(M::TcpClient, "127.0.0.1", 7000, 1470);
-        s.keepAlive = true;
+    const Case cases[] = {
         // A client takes its family from the host, not from the button.
-        s.ipv6 = true;
-        cases.push_back({s, "korvo-cli --keepalive connect 127.0.0.1 7000 message status"});
-    }
-    {
-        CliCommandSession s = session(M::TcpServer, "10.1.0.1", 7000, 1470);
-        s.ipv6 = true;
-        cases.push_back({s, "korvo-cli --ipv6 listen 1470 message status"});
-    }
-    {
-        CliCommandSession s = session(M::Udp, "::1", 7000, 1470);
+        {M::TcpClient, "127.0.0.1", [](auto& s, auto&) { s.keepAlive = s.ipv6 = true; },
+         "korvo-cli --keepalive connect 127.0.0.1 7000 message status"},
+        {M::TcpServer, "10.1.0.1", [](auto& s, auto&) { s.ipv6 = true; },
+         "korvo-cli --ipv6 listen 1470 message status"},
         // Neither keep-alive nor TLS is for UDP.
-        s.keepAlive = true;
-        s.tls = true;
-        s.messagesFile = list;
-        cases.push_back({s, "korvo-cli --messages '" + list + "' udp 1470 ::1 7000 message status"});
-    }
-    cases.push_back({session(M::Udp, "", 7000, 1470), "korvo-cli udp 1470 message status"});
-    cases.push_back({session(M::Udp, "239.1.2.3", 5000, 5001),
-                     "korvo-cli --multicast 239.1.2.3 udp 5001 239.1.2.3 5000 message status"});
-    {
-        CliCommandSession s = session(M::TcpClient, "::1", 8883, 1470);
-        s.tls = true;
-        s.tlsSettings.useCaFile = true;
-        s.tlsSettings.caFile = QStringLiteral("/etc/ca.pem");
+        {M::Udp, "::1",
+         [&](auto& s, auto&) {
+             s.keepAlive = s.tls = true;
+             s.messagesFile = list;
+         },
+         "korvo-cli --messages '" + list + "' udp 1470 ::1 7000 message status"},
+        {M::Udp, "", [](auto&, auto&) {}, "korvo-cli udp 1470 message status"},
+        {M::Udp, "239.1.2.3", [](auto&, auto&) {},
+         "korvo-cli --multicast 239.1.2.3 udp 1470 239.1.2.3 7000 message status"},
         // A key file left empty is the certificate's, as the window reads it.
-        s.tlsSettings.clientCertFile = QStringLiteral("/home/me/client.pem");
-        s.tlsSettings.serverName = QStringLiteral("broker.example");
-        s.tlsSettings.minVersion = TlsMinVersion::Tls13;
-        s.tlsSettings.pin = QByteArray(32, '\xAB');
-        cases.push_back({s, "korvo-cli --tls --tls-ca /etc/ca.pem --tls-cert /home/me/client.pem --tls-key "
-                            "/home/me/client.pem --tls-sni broker.example --tls-min 1.3 --tls-pin sha256:" +
-                                QString::fromLatin1(QByteArray(32, '\xAB').toHex(':').toUpper()) +
-                                " connect ::1 8883 message status"});
-    }
-    {
-        CliCommandSession s = session(M::TcpClient, "127.0.0.1", 8883, 1470);
-        s.tls = true;
-        s.tlsSettings.verify = false;
-        s.tlsSettings.useCaFile = true;
-        s.tlsSettings.caFile = QStringLiteral("/etc/ca.pem");
-        cases.push_back({s, "korvo-cli --tls --tls-insecure connect 127.0.0.1 8883 message status"});
-    }
-    {
-        // The throwaway certificate; no name to send as a server.
-        CliCommandSession s = session(M::TcpServer, "", 0, 8883);
-        s.tls = true;
-        s.tlsSettings.serverName = QStringLiteral("ignored.example");
-        cases.push_back({s, "korvo-cli --tls --tls-self-signed listen 8883 message status"});
-    }
-    {
-        CliCommandSession s = session(M::TcpServer, "", 0, 8883);
-        s.tls = true;
-        s.tlsSettings.selfSigned = false;
-        s.tlsSettings.certFile = QStringLiteral("server.pem");
-        s.tlsSettings.keyFile = QStringLiteral("server.key");
-        s.tlsSettings.useCaFile = true;
-        s.tlsSettings.caFile = QStringLiteral("clients.pem");
-        cases.push_back({s, "korvo-cli --tls --tls-ca clients.pem --tls-cert server.pem --tls-key server.key "
-                            "listen 8883 message status"});
+        {M::TcpClient, "::1",
+         [](auto& s, auto& t) {
+             s.tls = t.useCaFile = true;
+             t.caFile = QStringLiteral("/etc/ca.pem");
+             t.clientCertFile = QStringLiteral("/home/me/client.pem");
+             t.serverName = QStringLiteral("broker.example");
+             t.minVersion = TlsMinVersion::Tls13;
+             t.pin = QByteArray(32, '\xAB');
+         },
+         "korvo-cli --tls --tls-ca /etc/ca.pem --tls-cert /home/me/client.pem --tls-key /home/me/client.pem "
+         "--tls-sni broker.example --tls-min 1.3 --tls-pin sha256:" +
+             pin + " connect ::1 7000 message status"},
+        {M::TcpClient, "127.0.0.1",
+         [](auto& s, auto& t) {
+             s.tls = t.useCaFile = true;
+             t.verify = false;
+             t.caFile = QStringLiteral("/etc/ca.pem");
+         },
+         "korvo-cli --tls --tls-insecure connect 127.0.0.1 7000 message status"},
+        // A server sends no name.
+        {M::TcpServer, "",
+         [](auto& s, auto& t) {
+             s.tls = true;
+             t.serverName = QStringLiteral("ignored.example");
+         },
+         "korvo-cli --tls --tls-self-signed listen 1470 message status"},
+        {M::TcpServer, "",
+         [](auto& s, auto& t) {
+             s.tls = t.useCaFile = true;
+             t.selfSigned = false;
+             t.certFile = QStringLiteral("server.pem");
+             t.keyFile = QStringLiteral("server.key");
+             t.caFile = QStringLiteral("clients.pem");
+         },
+         "korvo-cli --tls --tls-ca clients.pem --tls-cert server.pem --tls-key server.key listen 1470 "
+         "message status"},
         // Unticked verification: a server then asks for no client certificate.
-        s.tlsSettings.verify = false;
-        cases.push_back(
-            {s, "korvo-cli --tls --tls-cert server.pem --tls-key server.key listen 8883 message status"});
-    }
-
+        {M::TcpServer, "",
+         [](auto& s, auto& t) {
+             s.tls = t.useCaFile = true;
+             t.verify = t.selfSigned = false;
+             t.certFile = QStringLiteral("server.pem");
+             t.caFile = QStringLiteral("clients.pem");
+         },
+         "korvo-cli --tls --tls-cert server.pem --tls-key server.pem listen 1470 message status"},
+    };
     for (const Case& c : cases) {
-        const QString line = CliCommandLine(c.session, QStringLiteral("status"));
+        CliCommandSession s;
+        s.mode = c.mode;
+        s.remoteHost = QString::fromLatin1(c.host);
+        s.remotePort = 7000;
+        s.localPort = 1470;
+        c.set(s, s.tlsSettings);
+        const QString line = CliCommandLine(s, QStringLiteral("status"));
         EXPECT_EQ(c.line, line);
         const QStringList words = ShellWords(line);
-        EXPECT_EQ(CliCommandWords(c.session, QStringLiteral("status")), words) << line.toStdString();
+        EXPECT_EQ(CliCommandWords(s, QStringLiteral("status")), words) << line.toStdString();
         // korvo-cli checks everything it can before opening the session.
         const CliOptionsParse parse = ParseCliOptions(words);
         ASSERT_TRUE(parse.options) << line.toStdString() << ": " << parse.error.toStdString();
