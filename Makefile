@@ -56,7 +56,7 @@ fuzz: deps
 
 # The Debian package, from the program and its installed files alone.
 package: deps $(BUILD)/CMakeCache.txt
-	cmake --build $(BUILD) -j $(JOBS) --target korvo korvo_desktop_data
+	cmake --build $(BUILD) -j $(JOBS) --target korvo korvo-cli korvo_desktop_data
 	cd $(BUILD) && cpack -G DEB
 
 clean:

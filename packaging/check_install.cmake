@@ -63,14 +63,28 @@ foreach(m ${metainfo})
   endif()
 endforeach()
 
-# man reads the page without a warning (what lintian checks).
-if(MAN AND EXISTS ${usr}/share/man/man1/korvo.1.gz)
-  execute_process(COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C.UTF-8 MANROFFSEQ= MANWIDTH=80
-                          ${MAN} --warnings -E UTF-8 -l -Tutf8 -Z ${usr}/share/man/man1/korvo.1.gz
-                  RESULT_VARIABLE rc OUTPUT_QUIET ERROR_VARIABLE warnings)
-  if(NOT rc EQUAL 0 OR warnings)
-    fail("man korvo: ${rc} ${warnings}")
+# Every program has its man page, and man reads each page without a warning
+# (what lintian checks).
+file(GLOB programs RELATIVE ${usr}/bin ${usr}/bin/*)
+foreach(program ${programs})
+  set(page ${usr}/share/man/man1/${program}.1.gz)
+  if(NOT EXISTS ${page})
+    fail("${program} has no man page")
+  elseif(MAN)
+    execute_process(COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C.UTF-8 MANROFFSEQ= MANWIDTH=80
+                            ${MAN} --warnings -E UTF-8 -l -Tutf8 -Z ${page}
+                    RESULT_VARIABLE rc OUTPUT_QUIET ERROR_VARIABLE warnings)
+    if(NOT rc EQUAL 0 OR warnings)
+      fail("man ${program}: ${rc} ${warnings}")
+    endif()
   endif()
+endforeach()
+
+# The installed korvo-cli starts on its own, without a display.
+execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=DISPLAY --unset=WAYLAND_DISPLAY ${usr}/bin/korvo-cli --help
+                RESULT_VARIABLE rc OUTPUT_VARIABLE help ERROR_VARIABLE help_errors)
+if(NOT rc EQUAL 0 OR NOT help MATCHES "korvo-cli\\(1\\)")
+  fail("korvo-cli --help: ${rc} ${help_errors}")
 endif()
 
 if(failures)

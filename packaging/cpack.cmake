@@ -10,7 +10,10 @@ as a hex dump. One window opens one session at a time: TCP client, TCP server
 or UDP (unicast, broadcast, multicast), over IPv4 or IPv6. It has a send pane
 and a receive pane of up to one megabyte each, paced sending with a progress
 window, and a Telnet window. Captions come in English, Korean and Simplified
-Chinese.")
+Chinese. korvo-cli runs the same sessions from scripts, without a display:
+it sends bytes and saved messages, checks what the peer answers, stands in
+for a device by the window's reply rules, and tells the outcome by its exit
+status.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 

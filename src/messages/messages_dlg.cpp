@@ -1,11 +1,18 @@
 #include "messages/messages_dlg.h"
 
 #include "messages/byte_entry_dlg.h"
+#include "messages/cli_command.h"
+#include "net/endpoint.h"
 #include "platform/message_box.h"
 #include "platform/strings.h"
+#include "tls/tls_dlg.h"
 #include "ui/korvo_dlg.h"
 
 #include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -78,6 +85,7 @@ CMessagesDlg::CMessagesDlg(CKorvoDlg& owner, const QString& listPath)
     connect(m_checkLoop, &QCheckBox::toggled, this, &CMessagesDlg::OnLoop);
     m_btnStopAll = button(269, &CMessagesDlg::OnStopAll);
     m_btnToSendPane = button(270, &CMessagesDlg::OnToSendPane);
+    m_btnCopyCommand = button(276, &CMessagesDlg::OnCopyCommand);
     m_btnClose = new QPushButton(LoadStr(129), this);
     m_btnClose->setAutoDefault(false);
     m_btnClose->setAccessibleName(m_btnClose->text());
@@ -89,6 +97,7 @@ CMessagesDlg::CMessagesDlg(CKorvoDlg& owner, const QString& listPath)
     sending->addWidget(m_checkLoop);
     sending->addWidget(m_btnStopAll);
     sending->addWidget(m_btnToSendPane);
+    sending->addWidget(m_btnCopyCommand);
     sending->addStretch(1);
     sending->addWidget(m_btnClose);
     auto* layout = new QVBoxLayout(this);
@@ -251,6 +260,45 @@ void CMessagesDlg::OnToSendPane()
     }
 }
 
+void CMessagesDlg::OnCopyCommand()
+{
+    const int row = m_panel->CurrentRow();
+    if (row < 0)
+        return;
+    // The fields as they stand: those of the open session, which the window
+    // keeps from changing, or of the next one.
+    const auto port = [this](int id, unsigned bound) {
+        bool ok = false;
+        const unsigned typed = m_owner.GetDlgItemText(id).trimmed().toUInt(&ok);
+        return ok ? typed : bound;
+    };
+    CliCommandSession s;
+    switch (m_owner.m_comboMode->currentIndex()) {
+    case MODE_TCP_SERVER:
+        s.mode = CliCommandMode::TcpServer;
+        break;
+    case MODE_UDP:
+        s.mode = CliCommandMode::Udp;
+        break;
+    default:
+        s.mode = CliCommandMode::TcpClient;
+        break;
+    }
+    s.remoteHost = TrimRemoteAddress(m_owner.GetDlgItemText(IDC_EDIT_REMOTE_IP));
+    s.remotePort = port(IDC_EDIT_REMOTE_PORT, m_owner.m_nRemotePort);
+    s.localPort = port(IDC_EDIT_LOCAL_PORT, m_owner.m_nLocalPort);
+    s.ipv6 = m_owner.IsDlgButtonChecked(IDC_RADIO_IPV6);
+    s.keepAlive = m_owner.m_checkKeepAlive->isChecked();
+    if (m_owner.IsTlsOn()) {
+        s.tls = true;
+        s.tlsSettings = m_owner.m_pTlsDlg->Settings();
+    }
+    const QString path = QFileInfo(m_file.Path()).absoluteFilePath();
+    if (path != QFileInfo(CListFile::BesideProfile(QStringLiteral("messages.json"))).absoluteFilePath())
+        s.messagesFile = path;
+    QGuiApplication::clipboard()->setText(CliCommandLine(s, m_model->At(row).name));
+}
+
 void CMessagesDlg::OnSessionOpened(const SessionInfo&, const TapTime&)
 {
     // "Sent" counts what went out in this session, and counters start again.
@@ -302,4 +350,5 @@ void CMessagesDlg::UpdateButtons()
     m_btnRunList->setEnabled(listRunning || (canSend && m_model->Count() > 0));
     m_btnStopAll->setEnabled(!m_sender.IsIdle());
     m_btnToSendPane->setEnabled(row >= 0);
+    m_btnCopyCommand->setEnabled(row >= 0);
 }

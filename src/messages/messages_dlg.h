@@ -41,6 +41,7 @@ public:
     void OnLoop();
     void OnStopAll();
     void OnToSendPane();
+    void OnCopyCommand();
 
     void OnSessionOpened(const SessionInfo& session, const TapTime& time) override;
     void OnSessionEnded(const SessionEnd& end, const TapTime& time) override;
@@ -52,6 +53,7 @@ public:
     QCheckBox* m_checkLoop = nullptr;
     QPushButton* m_btnStopAll = nullptr;
     QPushButton* m_btnToSendPane = nullptr;
+    QPushButton* m_btnCopyCommand = nullptr;
     QPushButton* m_btnClose = nullptr;
     MessageSender m_sender;
 

@@ -7,10 +7,14 @@
 #include "messages/byte_entry_dlg.h"
 #include "messages/messages_dlg.h"
 #include "panes/hex_edit.h"
+#include "platform/profile.h"
+#include "platform/strings.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QFile>
+#include <QProcess>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -365,6 +369,88 @@ TEST_F(Messages, AMessageUnderWayGoesOnceWholeAndIsCounted)
         ASSERT_TRUE(ReadToEnd(peer.get(), got));
         EXPECT_TRUE(got == big.toStdString()) << got.size() << " bytes";
     }
+}
+
+// The profile's folder where the installed programs keep it, so that
+// korvo-cli finds the window's list without being told.
+class MessagesAsInstalled : public Messages
+{
+protected:
+    void SetUp() override
+    {
+        Profile::SetRegistryKey(QString::fromLatin1(PROFILE_COMPANY));
+        Messages::SetUp();
+    }
+    void TearDown() override
+    {
+        Messages::TearDown();
+        Profile::SetRegistryKey({});
+    }
+};
+
+// The copied line, pasted into a shell, sends the message as Send does.
+TEST_F(MessagesAsInstalled, CopyAsCommandGivesALineThatSendsTheSelectedMessage)
+{
+    EXPECT_FALSE(win->m_btnCopyCommand->isEnabled());
+    AddByDialog("it's ready", ByteForm::Text, "READY\\r\\n", 0);
+    AddByDialog("other", ByteForm::Text, "OTHER", 0);
+    win->m_panel->SelectRow(0);
+    ASSERT_TRUE(win->m_btnCopyCommand->isEnabled());
+
+    Fd listener = Listener();
+    const unsigned short port = LocalPort(listener.get());
+    SetMode(MODE_TCP_CLIENT);
+    SetFields(QStringLiteral(" 127.0.0.1 "), port, 1470);
+    QGuiApplication::clipboard()->clear();
+    win->m_btnCopyCommand->click();
+    const QString line = QGuiApplication::clipboard()->text();
+    EXPECT_EQ(QStringLiteral("korvo-cli --keepalive connect 127.0.0.1 %1 message 'it'\\''s ready'").arg(port),
+              line);
+
+    QProcess shell;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("PATH"),
+                       QStringLiteral(KORVO_BINARY_DIR "/bin:") + environment.value(QStringLiteral("PATH")));
+    shell.setProcessEnvironment(environment);
+    shell.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), line});
+    ASSERT_TRUE(Readable(listener.get(), 10000)) << shell.readAllStandardError().toStdString();
+    Fd peer(::accept(listener.get(), nullptr, nullptr));
+    std::string got;
+    ASSERT_TRUE(ReadToEnd(peer.get(), got));
+    EXPECT_EQ("READY\r\n", got);
+    // The wait above may have seen it end already.
+    ASSERT_TRUE(shell.state() == QProcess::NotRunning || shell.waitForFinished(10000));
+    EXPECT_EQ(0, shell.exitCode()) << shell.readAllStandardError().toStdString();
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
+// Alt and a letter reach one control of the window, in every language.
+TEST(MessagesWindow, NoTwoButtonsShareAMnemonic)
+{
+    for (const char* language : {"en", "ko", "zh_CN"}) {
+        SCOPED_TRACE(language);
+        setenv("LANGUAGE", language, 1);
+        ReloadStringLanguageFromEnvironment();
+        CKorvoDlg dlg;
+        ASSERT_TRUE(dlg.Create());
+        dlg.OnMessages();
+        const CMessagesDlg* win = dlg.m_pMessagesDlg.get();
+        ASSERT_NE(nullptr, win);
+        QStringList seen;
+        for (const QAbstractButton* button : win->findChildren<QAbstractButton*>()) {
+            const QString text = button->text();
+            const qsizetype at = text.indexOf(QLatin1Char('&'));
+            if (at < 0 || at + 1 >= text.size())
+                continue;
+            const QString key = text.mid(at + 1, 1).toUpper();
+            EXPECT_FALSE(seen.contains(key)) << text.toStdString();
+            seen << key;
+        }
+        EXPECT_TRUE(win->m_btnCopyCommand->text().contains(QLatin1String("&C")))
+            << win->m_btnCopyCommand->text().toStdString();
+    }
+    unsetenv("LANGUAGE");
+    ReloadStringLanguageFromEnvironment();
 }
 
 } // namespace
