@@ -30,9 +30,12 @@ QString WhenWord(ReplyWhen when)
     return QStringLiteral("contains");
 }
 
-QString Shown(const QByteArray& bytes)
+// What came, in the form the step wrote what it wanted, so the two compare.
+QString Shown(const QByteArray& bytes, ByteForm form)
 {
-    return QLatin1Char('\'') + FormatEscapedBytes(bytes, CliRunner::REPORT_BYTES) + QLatin1Char('\'');
+    const QString shown = form == ByteForm::Hex ? FormatHexBytes(bytes, CliRunner::REPORT_BYTES)
+                                                : FormatEscapedBytes(bytes, CliRunner::REPORT_BYTES);
+    return QLatin1Char('\'') + shown + QLatin1Char('\'');
 }
 
 QJsonObject CertificateJson(const CertificateInfo& c)
@@ -374,7 +377,7 @@ void CliRunner::OnStepTime()
                                 .arg(StepLabel())
                                 .arg(s.ms)
                                 .arg(m_seen.size())
-                                .arg(Shown(m_seen)));
+                                .arg(Shown(m_seen, Step().form)));
         break;
     case CliStepKind::ExpectNothing:
         ExpectResult(true, {});
@@ -481,7 +484,7 @@ void CliRunner::OnPeerEnded(const SessionEnd& end)
         if (!m_bStepDone && !m_bFinishing)
             Finish(CLI_EXIT_NETWORK, PeerClosedText(end) + QStringLiteral("; %1 bytes came: %2")
                                                               .arg(m_seen.size())
-                                                              .arg(Shown(m_seen)));
+                                                              .arg(Shown(m_seen, Step().form)));
         break;
     case CliStepKind::ExpectClose:
         if (end.byError)
@@ -592,7 +595,7 @@ void CliRunner::OnBytesReceived(const std::uint8_t* data, int length, const sock
         return;
     if (m_bExpectingNothing && !m_bStepDone) {
         m_seen.append(reinterpret_cast<const char*>(data), length);
-        ExpectResult(false, QStringLiteral("%1: %2 bytes came: %3").arg(StepLabel()).arg(length).arg(Shown(m_seen)));
+        ExpectResult(false, QStringLiteral("%1: %2 bytes came: %3").arg(StepLabel()).arg(length).arg(Shown(m_seen, Step().form)));
         return;
     }
     if (!m_bBuffering)

@@ -124,6 +124,11 @@ TEST(Cli, ScriptThatFailsAtItsThirdStepReportsIt)
         << failed.err.toStdString();
     // What came is told, so the user sees why.
     EXPECT_TRUE(failed.err.contains("'STATUS?\\r\\n'")) << failed.err.toStdString();
+    // ... in the form the step wanted it.
+    const CliResult hex = RunCli({"--quiet", "connect", "127.0.0.1", QString::number(port), "send", "AB", "expect",
+                                  "-x", "41 43", "within", "300"});
+    EXPECT_EQ(1, hex.exit) << hex.err.toStdString();
+    EXPECT_TRUE(hex.err.contains("came: '41 42'")) << hex.err.toStdString();
     const QByteArray report = ReadFile(junit);
     EXPECT_TRUE(report.contains("tests=\"2\" failures=\"1\" errors=\"0\" skipped=\"1\"")) << report.toStdString();
     EXPECT_TRUE(report.contains("<failure message=")) << report.toStdString();
