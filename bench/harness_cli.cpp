@@ -142,7 +142,8 @@ void Exchange()
     WaitListening(port);
     std::vector<double> cli, socat, version;
     for (int round = 0; round < 20; ++round) {
-        const Run k = Spawn({g_cli, "--quiet", "connect", "127.0.0.1", p, "send", "PING", "expect", "PING"}, {}, true);
+        const Run k =
+            Spawn({g_cli, "--quiet", "connect", "127.0.0.1", p, "send", "PING", "expect", "PING"}, {}, true);
         if (k.exit != 0)
             std::printf("  korvo-cli exchange failed: exit %d\n", k.exit);
         cli.push_back(k.seconds * 1000);
@@ -176,14 +177,15 @@ void Flood(std::int64_t bytes, const std::string& folder)
                           "TCP-LISTEN:" + std::to_string(port) + ",bind=127.0.0.1,reuseaddr"});
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
             if ((turn == 0) == (round % 2 == 0)) {
-                const Run k = Spawn({g_cli, "--quiet", "connect", "127.0.0.1", std::to_string(port), "expect-close",
-                                     "within", "600000"},
+                const Run k = Spawn({g_cli, "--quiet", "connect", "127.0.0.1", std::to_string(port),
+                                     "expect-close", "within", "600000"},
                                     {}, true);
                 cliRate = bytes / k.seconds / 1e6;
                 if (k.exit != 0)
                     std::printf("  korvo-cli flood failed: exit %d\n", k.exit);
             } else {
-                const Run s = Spawn({"socat", "-b", "65536", "-u", "TCP:127.0.0.1:" + std::to_string(port), "-"});
+                const Run s =
+                    Spawn({"socat", "-b", "65536", "-u", "TCP:127.0.0.1:" + std::to_string(port), "-"});
                 socatRate = bytes / s.seconds / 1e6;
             }
             sender.Stop();
@@ -202,8 +204,8 @@ void Flood(std::int64_t bytes, const std::string& folder)
         std::remove(file.c_str());
         Spawn({"sync"});
         LoopbackSender sender(block, transcriptBytes);
-        const Run k = Spawn({g_cli, "connect", "127.0.0.1", std::to_string(sender.Port()), "expect-close", "within",
-                             "600000"},
+        const Run k = Spawn({g_cli, "connect", "127.0.0.1", std::to_string(sender.Port()), "expect-close",
+                             "within", "600000"},
                             file, true);
         std::printf("transcript to %s: %.0f MB/s of received data (exit %d, %ld KiB peak)\n", file.c_str(),
                     transcriptBytes / k.seconds / 1e6, k.exit, k.maxKiB);
@@ -260,7 +262,8 @@ void Latency(const std::string& folder)
             ++missing;
             continue;
         }
-        rtt.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - sent).count());
+        rtt.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - sent).count());
     }
     ::close(fd);
     const long kib = server.Stop();
@@ -275,8 +278,8 @@ void TlsFlood(std::int64_t bytes, const std::string& folder)
     const std::string cert = folder + "/korvo-cli-bench.pem";
     const std::string key = folder + "/korvo-cli-bench.key";
     const std::string data = folder + "/korvo-cli-flood.bin";
-    Spawn({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout",
-           key, "-out", cert, "-days", "1", "-subj", "/CN=localhost"});
+    Spawn({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
+           "-keyout", key, "-out", cert, "-days", "1", "-subj", "/CN=localhost"});
     Spawn({"sh", "-c", "head -c " + std::to_string(bytes) + " /dev/urandom > " + data});
     for (int round = 0; round < 3; ++round) {
         double seconds[2] = {};
@@ -288,19 +291,21 @@ void TlsFlood(std::int64_t bytes, const std::string& folder)
                           "OPENSSL-LISTEN:" + p + ",bind=127.0.0.1,reuseaddr,cert=" + cert + ",key=" + key +
                               ",verify=0"});
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            const Run r = who == 0
-                              ? Spawn({g_cli, "--quiet", "--tls", "--tls-insecure", "connect", "127.0.0.1", p,
-                                       "expect-close", "within", "600000"},
-                                      {}, false)
-                              : Spawn({"sh", "-c", "openssl s_client -quiet -connect 127.0.0.1:" + p +
-                                                       " </dev/null 2>/dev/null"});
+            const Run r =
+                who == 0
+                    ? Spawn({g_cli, "--quiet", "--tls", "--tls-insecure", "connect", "127.0.0.1", p,
+                             "expect-close", "within", "600000"},
+                            {}, false)
+                    : Spawn({"sh", "-c",
+                             "openssl s_client -quiet -connect 127.0.0.1:" + p + " </dev/null 2>/dev/null"});
             seconds[who] = r.seconds;
             if (who == 0)
                 kib = r.maxKiB;
             server.Stop();
         }
-        std::printf("TLS flood --quiet: korvo-cli %.0f MB/s (%ld KiB peak), openssl s_client %.0f MB/s = %.1f %%\n",
-                    bytes / seconds[0] / 1e6, kib, bytes / seconds[1] / 1e6, 100 * seconds[1] / seconds[0]);
+        std::printf(
+            "TLS flood --quiet: korvo-cli %.0f MB/s (%ld KiB peak), openssl s_client %.0f MB/s = %.1f %%\n",
+            bytes / seconds[0] / 1e6, kib, bytes / seconds[1] / 1e6, 100 * seconds[1] / seconds[0]);
     }
     std::remove(data.c_str());
     std::remove(cert.c_str());
@@ -320,7 +325,6 @@ int main(int argc, char** argv)
     Latency(folder);
     TlsFlood(std::min<std::int64_t>(mib, 1024) << 20, folder);
     std::printf("korvo-cli peak resident memory over the runs above but TLS: %.1f MiB (%.1f MB)\n",
-                g_peakKiB / 1024.0,
-                g_peakKiB * 1024 / 1e6);
+                g_peakKiB / 1024.0, g_peakKiB * 1024 / 1e6);
     return 0;
 }

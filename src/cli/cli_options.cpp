@@ -49,13 +49,16 @@ CliOptionsParse ParseCliOptions(const QStringList& arguments)
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
 
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Shows this help."));
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Shows the version."));
     const QCommandLineOption file({QStringLiteral("f"), QStringLiteral("file")},
-                                  QStringLiteral("Reads the steps from SCRIPT, one a line."), QStringLiteral("SCRIPT"));
+                                  QStringLiteral("Reads the steps from SCRIPT, one a line."),
+                                  QStringLiteral("SCRIPT"));
     const QCommandLineOption ipv6(QStringLiteral("ipv6"), QStringLiteral("listen: on IPv6."));
-    const QCommandLineOption keepAlive(QStringLiteral("keepalive"),
-                                       QStringLiteral("connect, listen: TCP keep-alive, as the window's check box."));
+    const QCommandLineOption keepAlive(
+        QStringLiteral("keepalive"),
+        QStringLiteral("connect, listen: TCP keep-alive, as the window's check box."));
     const QCommandLineOption multicast(QStringLiteral("multicast"), QStringLiteral("udp: joins the group."),
                                        QStringLiteral("GROUP"));
     const QCommandLineOption messages(QStringLiteral("messages"),
@@ -67,17 +70,20 @@ CliOptionsParse ParseCliOptions(const QStringList& arguments)
     const QCommandLineOption gap(QStringLiteral("gap"),
                                  QStringLiteral("A frame ends after MS without data (default 50)."),
                                  QStringLiteral("MS"));
-    const QCommandLineOption capture(QStringLiteral("capture"),
-                                     QStringLiteral("Records the session to FILE: .txt a transcript, else pcap."),
-                                     QStringLiteral("FILE"));
-    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("One JSON object a line for every event."));
-    const QCommandLineOption junit(QStringLiteral("junit"), QStringLiteral("A JUnit report of the expect steps."),
+    const QCommandLineOption capture(
+        QStringLiteral("capture"),
+        QStringLiteral("Records the session to FILE: .txt a transcript, else pcap."), QStringLiteral("FILE"));
+    const QCommandLineOption json(QStringLiteral("json"),
+                                  QStringLiteral("One JSON object a line for every event."));
+    const QCommandLineOption junit(QStringLiteral("junit"),
+                                   QStringLiteral("A JUnit report of the expect steps."),
                                    QStringLiteral("FILE"));
     const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("Only failures, on stderr."));
     const QCommandLineOption timeout(QStringLiteral("timeout"), QStringLiteral("Bounds the whole run."),
                                      QStringLiteral("MS"));
-    const QCommandLineOption fast(QStringLiteral("fast"),
-                                  QStringLiteral("send-file as fast as the socket takes, not 512 bytes per ms."));
+    const QCommandLineOption fast(
+        QStringLiteral("fast"),
+        QStringLiteral("send-file as fast as the socket takes, not 512 bytes per ms."));
     const QCommandLineOption tls(QStringLiteral("tls"), QStringLiteral("TLS for the TCP session."));
     const QCommandLineOption tlsCa(QStringLiteral("tls-ca"),
                                    QStringLiteral("Verifies the peer against FILE's authorities."),
@@ -93,15 +99,18 @@ CliOptionsParse ParseCliOptions(const QStringList& arguments)
     const QCommandLineOption tlsSni(QStringLiteral("tls-sni"),
                                     QStringLiteral("The server name to send and check (default: HOST)."),
                                     QStringLiteral("NAME"));
-    const QCommandLineOption tlsMin(QStringLiteral("tls-min"), QStringLiteral("The lowest version: 1.2 or 1.3."),
+    const QCommandLineOption tlsMin(QStringLiteral("tls-min"),
+                                    QStringLiteral("The lowest version: 1.2 or 1.3."),
                                     QStringLiteral("VERSION"));
-    const QCommandLineOption tlsPin(QStringLiteral("tls-pin"),
-                                    QStringLiteral("Accepts only the certificate of this SHA-256 fingerprint."),
-                                    QStringLiteral("sha256:HEX"));
-    parser.addOptions({help, version, file, ipv6, keepAlive, multicast, messages, replies, gap, capture, json, junit,
-                       quiet, timeout, fast, tls, tlsCa, tlsInsecure, tlsCert, tlsKey, tlsSelfSigned, tlsSni, tlsMin,
-                       tlsPin});
-    parser.addPositionalArgument(QStringLiteral("step"), QStringLiteral("The steps, when no script is given."),
+    const QCommandLineOption tlsPin(
+        QStringLiteral("tls-pin"),
+        QStringLiteral("Accepts only the certificate of this SHA-256 fingerprint."),
+        QStringLiteral("sha256:HEX"));
+    parser.addOptions({help,  version,     file,    ipv6,   keepAlive,     multicast, messages, replies,
+                       gap,   capture,     json,    junit,  quiet,         timeout,   fast,     tls,
+                       tlsCa, tlsInsecure, tlsCert, tlsKey, tlsSelfSigned, tlsSni,    tlsMin,   tlsPin});
+    parser.addPositionalArgument(QStringLiteral("step"),
+                                 QStringLiteral("The steps, when no script is given."),
                                  QStringLiteral("STEP..."));
 
     if (!parser.parse(arguments)) {
@@ -139,7 +148,7 @@ CliOptionsParse ParseCliOptions(const QStringList& arguments)
         result.error = QStringLiteral("--json and --quiet exclude each other");
         return result;
     }
-    o.output = parser.isSet(json) ? CliOutputMode::Json
+    o.output = parser.isSet(json)    ? CliOutputMode::Json
                : parser.isSet(quiet) ? CliOutputMode::Quiet
                                      : CliOutputMode::Transcript;
     o.junitFile = parser.value(junit);

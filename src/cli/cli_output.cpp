@@ -114,7 +114,8 @@ void CliOutput::WriterLoop()
         m_changed.notify_all();
         if (m_bHeld && m_nQueued <= BEHIND_BOUND / 4 && !m_bCaughtUpPosted) {
             m_bCaughtUpPosted = true;
-            QMetaObject::invokeMethod(m_pContext.get(), [this] { WrittenSome(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                m_pContext.get(), [this] { WrittenSome(); }, Qt::QueuedConnection);
         }
     }
 }
@@ -212,8 +213,8 @@ void CliOutput::OnSessionEnded(const SessionEnd& end, const TapTime& time)
         Write(line.data(), line.size());
     } else if (m_mode == CliOutputMode::Json) {
         QJsonObject event = Stamped(QStringLiteral("closed"), time);
-        event.insert(QLatin1String("by"), end.side == SessionSide::Local ? QStringLiteral("local")
-                                                                         : QStringLiteral("remote"));
+        event.insert(QLatin1String("by"),
+                     end.side == SessionSide::Local ? QStringLiteral("local") : QStringLiteral("remote"));
         event.insert(QLatin1String("error"), end.byError);
         WriteLine(event);
     }

@@ -40,7 +40,8 @@ public:
     void OnSessionOpened(const SessionInfo& session, const TapTime& time) override;
     void OnBytesReceived(const std::uint8_t* data, int length, const sockaddr* peer, const sockaddr* to,
                          const TapTime& time) override;
-    void OnBytesSent(const std::uint8_t* data, int length, const sockaddr* peer, const TapTime& time) override;
+    void OnBytesSent(const std::uint8_t* data, int length, const sockaddr* peer,
+                     const TapTime& time) override;
     void OnSessionEnded(const SessionEnd& end, const TapTime& time) override;
     bool HoldsReceive() const override;
 

@@ -11,7 +11,8 @@ namespace {
 
 bool Has(const CliScript& script, CliStepKind kind)
 {
-    return std::any_of(script.steps.begin(), script.steps.end(), [kind](const CliStep& s) { return s.kind == kind; });
+    return std::any_of(script.steps.begin(), script.steps.end(),
+                       [kind](const CliStep& s) { return s.kind == kind; });
 }
 
 // A fault of the options for this session, or none.
@@ -78,7 +79,8 @@ CliRunPlan PrepareCliRun(const CliOptions& options)
                 continue;
             if (std::none_of(plan.messages.begin(), plan.messages.end(),
                              [&](const SavedMessage& m) { return m.name == step.argument; }))
-                plan.error = placed(step, QStringLiteral("no message '%1' in %2").arg(step.argument, load.path));
+                plan.error =
+                    placed(step, QStringLiteral("no message '%1' in %2").arg(step.argument, load.path));
             if (!plan.error.isEmpty())
                 return plan;
         }
@@ -97,7 +99,8 @@ CliRunPlan PrepareCliRun(const CliOptions& options)
             continue;
         const QFileInfo info(step.argument);
         if (!info.isFile() || !info.isReadable()) {
-            plan.error = placed(step, QStringLiteral("'%1' is not a file that can be read").arg(step.argument));
+            plan.error =
+                placed(step, QStringLiteral("'%1' is not a file that can be read").arg(step.argument));
             return plan;
         }
     }

@@ -40,14 +40,17 @@ QString Shown(const QByteArray& bytes, ByteForm form)
 
 QJsonObject CertificateJson(const CertificateInfo& c)
 {
-    return {{QLatin1String("subject"), c.subject},   {QLatin1String("issuer"), c.issuer},
-            {QLatin1String("not_before"), c.notBefore}, {QLatin1String("not_after"), c.notAfter},
+    return {{QLatin1String("subject"), c.subject},
+            {QLatin1String("issuer"), c.issuer},
+            {QLatin1String("not_before"), c.notBefore},
+            {QLatin1String("not_after"), c.notAfter},
             {QLatin1String("sha256"), c.sha256}};
 }
 
 bool IsExpectStep(CliStepKind kind)
 {
-    return kind == CliStepKind::Expect || kind == CliStepKind::ExpectNothing || kind == CliStepKind::ExpectClose;
+    return kind == CliStepKind::Expect || kind == CliStepKind::ExpectNothing ||
+           kind == CliStepKind::ExpectClose;
 }
 
 } // namespace
@@ -138,8 +141,9 @@ CliRunner::CliRunner(CliOptions options, CliScript script, std::vector<SavedMess
     QObject::connect(&m_stepTimer, &QTimer::timeout, &m_context, [this] { OnStepTime(); });
     m_runTimer.setSingleShot(true);
     QObject::connect(&m_runTimer, &QTimer::timeout, &m_context, [this] {
-        Finish(CLI_EXIT_FAILED,
-               QStringLiteral("the run took longer than --timeout %1 ms, in %2").arg(m_options.timeoutMs).arg(StepLabel()));
+        Finish(CLI_EXIT_FAILED, QStringLiteral("the run took longer than --timeout %1 ms, in %2")
+                                    .arg(m_options.timeoutMs)
+                                    .arg(StepLabel()));
     });
     // Output sent to a pipe or a file goes out at least this often.
     m_flushTimer.setInterval(200);
@@ -352,7 +356,8 @@ void CliRunner::Interrupt()
 {
     if (m_bFinishing)
         return;
-    if (m_nStep < m_script.steps.size() && Step().kind == CliStepKind::Serve && Step().ms < 0 && !m_bStepDone) {
+    if (m_nStep < m_script.steps.size() && Step().kind == CliStepKind::Serve && Step().ms < 0 &&
+        !m_bStepDone) {
         // Serving until told to stop is this step's way to end.
         StepPassed();
         return;
@@ -370,7 +375,8 @@ void CliRunner::OnStepTime()
         Finish(CLI_EXIT_NETWORK, QStringLiteral("%1: no connection within %2 ms").arg(StepLabel()).arg(s.ms));
         break;
     case CliStepKind::Listen:
-        Finish(CLI_EXIT_NETWORK, QStringLiteral("%1: no peer connected within %2 ms").arg(StepLabel()).arg(s.ms));
+        Finish(CLI_EXIT_NETWORK,
+               QStringLiteral("%1: no peer connected within %2 ms").arg(StepLabel()).arg(s.ms));
         break;
     case CliStepKind::Expect:
         ExpectResult(false, QStringLiteral("%1: not received within %2 ms; %3 bytes came: %4")
@@ -383,7 +389,8 @@ void CliRunner::OnStepTime()
         ExpectResult(true, {});
         break;
     case CliStepKind::ExpectClose:
-        ExpectResult(false, QStringLiteral("%1: the peer did not close within %2 ms").arg(StepLabel()).arg(s.ms));
+        ExpectResult(false,
+                     QStringLiteral("%1: the peer did not close within %2 ms").arg(StepLabel()).arg(s.ms));
         break;
     default:
         StepPassed();
@@ -431,13 +438,14 @@ void CliRunner::OpenSession()
             return;
         }
         if (server && request.tls->OwnCertificate())
-            m_output.Note(QStringLiteral("TLS certificate %1, SHA-256 %2")
-                              .arg(request.tls->OwnCertificate()->subject, request.tls->OwnCertificate()->sha256));
+            m_output.Note(
+                QStringLiteral("TLS certificate %1, SHA-256 %2")
+                    .arg(request.tls->OwnCertificate()->subject, request.tls->OwnCertificate()->sha256));
     }
     if (const int code = m_session.Open(request); code != 0) {
-        Finish(CLI_EXIT_NETWORK, QStringLiteral("%1: %2").arg(StepLabel(), code == -1
-                                                                          ? QString::fromLatin1(UNKNOWN_FAMILY_TEXT)
-                                                                          : SystemErrorText(code)));
+        Finish(CLI_EXIT_NETWORK,
+               QStringLiteral("%1: %2").arg(StepLabel(), code == -1 ? QString::fromLatin1(UNKNOWN_FAMILY_TEXT)
+                                                                    : SystemErrorText(code)));
         return;
     }
     if (m_session.IsConnected()) {
@@ -482,9 +490,10 @@ void CliRunner::OnPeerEnded(const SessionEnd& end)
             CheckMatches();
         }
         if (!m_bStepDone && !m_bFinishing)
-            Finish(CLI_EXIT_NETWORK, PeerClosedText(end) + QStringLiteral("; %1 bytes came: %2")
-                                                              .arg(m_seen.size())
-                                                              .arg(Shown(m_seen, Step().form)));
+            Finish(
+                CLI_EXIT_NETWORK,
+                PeerClosedText(end) +
+                    QStringLiteral("; %1 bytes came: %2").arg(m_seen.size()).arg(Shown(m_seen, Step().form)));
         break;
     case CliStepKind::ExpectClose:
         if (end.byError)
@@ -530,7 +539,8 @@ void CliRunner::Send()
         else if (error != 0)
             Finish(CLI_EXIT_NETWORK, QStringLiteral("%1: %2").arg(StepLabel(), SystemErrorText(error)));
         else
-            Finish(CLI_EXIT_NETWORK, QStringLiteral("%1: the session ended before the bytes went").arg(StepLabel()));
+            Finish(CLI_EXIT_NETWORK,
+                   QStringLiteral("%1: the session ended before the bytes went").arg(StepLabel()));
     });
 }
 
@@ -595,7 +605,10 @@ void CliRunner::OnBytesReceived(const std::uint8_t* data, int length, const sock
         return;
     if (m_bExpectingNothing && !m_bStepDone) {
         m_seen.append(reinterpret_cast<const char*>(data), length);
-        ExpectResult(false, QStringLiteral("%1: %2 bytes came: %3").arg(StepLabel()).arg(length).arg(Shown(m_seen, Step().form)));
+        ExpectResult(false, QStringLiteral("%1: %2 bytes came: %3")
+                                .arg(StepLabel())
+                                .arg(length)
+                                .arg(Shown(m_seen, Step().form)));
         return;
     }
     if (!m_bBuffering)

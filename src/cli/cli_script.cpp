@@ -160,8 +160,9 @@ std::optional<CliScriptError> StepReader::Data(CliStep& step, FieldUse fields)
             place.column = word.textColumn + static_cast<int>(parse.position);
         QString message = ByteTextErrorMessage(parse, word.text);
         if (parse.error == ByteTextError::FieldNotAllowed)
-            message = QStringLiteral("fields are computed for what is sent; an expected string is literal bytes "
-                                     "(write \\{ for a brace)");
+            message =
+                QStringLiteral("fields are computed for what is sent; an expected string is literal bytes "
+                               "(write \\{ for a brace)");
         return CliScriptError{place, message};
     }
     if (parse.bytes.isEmpty())
@@ -176,11 +177,12 @@ std::optional<CliScriptError> StepReader::Read(CliStep& step)
     const Word& first = m_words[m_at];
     const auto kind = KindOf(first.text);
     if (!kind)
-        return CliScriptError{first.place, QStringLiteral("'%1' is not a step (%2)")
-                                               .arg(first.text, QStringLiteral("connect, listen, udp, send, "
-                                                                               "send-file, message, expect, "
-                                                                               "expect-nothing, expect-close, "
-                                                                               "wait, serve"))};
+        return CliScriptError{first.place,
+                              QStringLiteral("'%1' is not a step (%2)")
+                                  .arg(first.text, QStringLiteral("connect, listen, udp, send, "
+                                                                  "send-file, message, expect, "
+                                                                  "expect-nothing, expect-close, "
+                                                                  "wait, serve"))};
     step.kind = *kind;
     step.place = first.place;
     ++m_at;
@@ -221,8 +223,9 @@ std::optional<CliScriptError> StepReader::Read(CliStep& step)
         return std::nullopt;
     case CliStepKind::Expect:
         if (More()) {
-            const auto when = std::find_if(std::begin(kWhenWords), std::end(kWhenWords),
-                                           [&](const WhenWord& w) { return Peek().text == QLatin1String(w.word); });
+            const auto when =
+                std::find_if(std::begin(kWhenWords), std::end(kWhenWords),
+                             [&](const WhenWord& w) { return Peek().text == QLatin1String(w.word); });
             if (when != std::end(kWhenWords)) {
                 step.when = when->when;
                 ++m_at;
@@ -256,7 +259,10 @@ QString Joined(const std::vector<Word>& words, std::size_t from, std::size_t to)
         const bool plain = !text.isEmpty() && std::none_of(text.begin(), text.end(), [](QChar c) {
             return c.isSpace() || c == QLatin1Char('\'') || c == QLatin1Char('"') || c == QLatin1Char('#');
         });
-        parts << (plain ? text : QLatin1Char('\'') + QString(text).replace(QLatin1String("'"), QLatin1String("'\\''")) + QLatin1Char('\''));
+        parts << (plain ? text
+                        : QLatin1Char('\'') +
+                              QString(text).replace(QLatin1String("'"), QLatin1String("'\\''")) +
+                              QLatin1Char('\''));
     }
     return parts.join(QLatin1Char(' '));
 }
@@ -284,21 +290,24 @@ CliScript ParseWords(const std::vector<Word>& words, const std::vector<std::size
         if (auto error = reader.Read(step))
             return fail(*error);
         if (!lineEnds.empty() && reader.Position() < end)
-            return fail({words[reader.Position()].place,
-                         QStringLiteral("'%1' after the step; one step a line").arg(words[reader.Position()].text)});
+            return fail(
+                {words[reader.Position()].place,
+                 QStringLiteral("'%1' after the step; one step a line").arg(words[reader.Position()].text)});
         step.text = Joined(words, at, reader.Position());
         if (step.IsSession() != script.steps.empty()) {
-            return fail({step.place, step.IsSession()
-                                         ? QStringLiteral("one session a run: '%1' after the first").arg(step.text)
-                                         : QStringLiteral("the first step opens the session: connect, listen or "
-                                                          "udp")});
+            return fail(
+                {step.place, step.IsSession()
+                                 ? QStringLiteral("one session a run: '%1' after the first").arg(step.text)
+                                 : QStringLiteral("the first step opens the session: connect, listen or "
+                                                  "udp")});
         }
         script.steps.push_back(std::move(step));
         at = reader.Position();
     }
     if (script.steps.empty())
-        return fail({{lineEnds.empty() ? 0 : 1, 1}, QStringLiteral("no steps: the first opens the session "
-                                                                   "(connect, listen or udp)")});
+        return fail({{lineEnds.empty() ? 0 : 1, 1},
+                     QStringLiteral("no steps: the first opens the session "
+                                    "(connect, listen or udp)")});
     return script;
 }
 
@@ -350,7 +359,8 @@ CliScript ParseCliScript(const QString& text)
         bool first = true;
         while (i < n) {
             const QChar d = text[i];
-            if (d == QLatin1Char(' ') || d == QLatin1Char('\t') || d == QLatin1Char('\r') || d == QLatin1Char('\n'))
+            if (d == QLatin1Char(' ') || d == QLatin1Char('\t') || d == QLatin1Char('\r') ||
+                d == QLatin1Char('\n'))
                 break;
             if (d == QLatin1Char('\'') || d == QLatin1Char('"')) {
                 const CliPlace opened{line, column};
@@ -382,7 +392,8 @@ CliScript ParseCliScript(const QString& text)
                 }
                 if (!closed) {
                     CliScript script;
-                    script.error = CliScriptError{opened, QStringLiteral("the quote is not closed on its line")};
+                    script.error =
+                        CliScriptError{opened, QStringLiteral("the quote is not closed on its line")};
                     return script;
                 }
             } else {
@@ -402,7 +413,11 @@ QString CliScriptErrorText(const CliScriptError& error, const QString& scriptNam
 {
     if (error.place.line == 0)
         return QStringLiteral("argument %1: %2").arg(error.place.column).arg(error.message);
-    return QStringLiteral("%1:%2:%3: %4").arg(scriptName).arg(error.place.line).arg(error.place.column).arg(error.message);
+    return QStringLiteral("%1:%2:%3: %4")
+        .arg(scriptName)
+        .arg(error.place.line)
+        .arg(error.place.column)
+        .arg(error.message);
 }
 
 QString CliStepName(CliStepKind kind)

@@ -108,7 +108,8 @@ int CliSession::Open(const CliSessionRequest& request)
             m_udpRemote = ResolveDestination(request.multicastGroup, request.localPort);
         }
         m_pSocket->ReportDestinations();
-        const sockaddr* remoteAddress = m_udpRemote ? reinterpret_cast<const sockaddr*>(&*m_udpRemote) : nullptr;
+        const sockaddr* remoteAddress =
+            m_udpRemote ? reinterpret_cast<const sockaddr*>(&*m_udpRemote) : nullptr;
         m_bConnected = true;
         m_taps.Opened(DescribeSession(m_pSocket->m_hSocket, SessionProtocol::Udp, false, false, remoteAddress,
                                       AddressLength(remoteAddress)));
@@ -202,8 +203,8 @@ void CliSession::OnReceive()
         sockaddr_storage from{};
         socklen_t length = sizeof from;
         sockaddr_storage to{};
-        const int n = m_pSocket->ReceiveDatagram(m_buffer.get(), m_nReadSize, reinterpret_cast<sockaddr*>(&from),
-                                                 &length, &to);
+        const int n = m_pSocket->ReceiveDatagram(m_buffer.get(), m_nReadSize,
+                                                 reinterpret_cast<sockaddr*>(&from), &length, &to);
         if (n < 0)
             return;
         m_lastSource = from;

@@ -32,7 +32,9 @@ void CatchSignals()
 {
     if (::pipe2(s_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
-    struct sigaction action{};
+    struct sigaction action
+    {
+    };
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

@@ -53,9 +53,8 @@ std::optional<ReplyRule> ReplyRuleFromJson(const QJsonObject& object)
         return std::nullopt;
     rule.delayMs = static_cast<int>(ms);
     const QString when = object.value(QLatin1String("when")).toString();
-    const auto known =
-        std::find_if(std::begin(REPLY_WHEN_NAMES), std::end(REPLY_WHEN_NAMES),
-                     [&](const ReplyWhenName& w) { return w.key == when; });
+    const auto known = std::find_if(std::begin(REPLY_WHEN_NAMES), std::end(REPLY_WHEN_NAMES),
+                                    [&](const ReplyWhenName& w) { return w.key == when; });
     if (known == std::end(REPLY_WHEN_NAMES))
         return std::nullopt;
     rule.when = known->when;

@@ -49,9 +49,10 @@ inline CliResult RunCli(const QStringList& arguments, const QString& folder = {}
 // A socat peer on loopback that echoes each connection (TCP) or datagram.
 inline void StartEchoPeer(PeerProcess& peer, unsigned short port)
 {
-    peer.Serve(QStringLiteral("socat"),
-               {QStringLiteral("TCP-LISTEN:%1,bind=127.0.0.1,reuseaddr,fork").arg(port), QStringLiteral("EXEC:cat")},
-               port);
+    peer.Serve(
+        QStringLiteral("socat"),
+        {QStringLiteral("TCP-LISTEN:%1,bind=127.0.0.1,reuseaddr,fork").arg(port), QStringLiteral("EXEC:cat")},
+        port);
 }
 
 } // namespace korvo::test

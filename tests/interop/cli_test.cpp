@@ -77,24 +77,33 @@ TEST(Cli, ExitCodesSayWhatHappened)
         const char* says;
     };
     const Case cases[] = {
-        {{"connect", "127.0.0.1", e, "send", "PING\\r\\n", "expect", "ends", "PING\\r\\n", "within", "2000"}, 0, ""},
-        {{"connect", "127.0.0.1", e, "send", "PING", "expect", "PONG", "within", "200"}, 1, "not received within 200 ms"},
+        {{"connect", "127.0.0.1", e, "send", "PING\\r\\n", "expect", "ends", "PING\\r\\n", "within", "2000"},
+         0,
+         ""},
+        {{"connect", "127.0.0.1", e, "send", "PING", "expect", "PONG", "within", "200"},
+         1,
+         "not received within 200 ms"},
         {{"--timeout", "300", "connect", "127.0.0.1", e, "wait", "5000"}, 1, "longer than --timeout 300 ms"},
         {{"connect", "127.0.0.1"}, 2, "argument 3: PORT expected"},
         {{"--bogus", "connect", "127.0.0.1", e}, 2, "bogus"},
-        {{"--messages", bad.fileName(), "connect", "127.0.0.1", e, "message", "x"}, 2, "entry 1 is not valid"},
+        {{"--messages", bad.fileName(), "connect", "127.0.0.1", e, "message", "x"},
+         2,
+         "entry 1 is not valid"},
         {{"connect", "127.0.0.1", e, "message", "status"}, 2, "no such file"},
         {{"--ipv6", "connect", "127.0.0.1", e}, 2, "--ipv6 is for listen"},
         {{"connect", "127.0.0.1", refused}, 3, "Connection refused"},
-        {{"connect", "127.0.0.1", c, "expect", "hello", "within", "3000"}, 3, "the peer closed the connection"},
+        {{"connect", "127.0.0.1", c, "expect", "hello", "within", "3000"},
+         3,
+         "the peer closed the connection"},
         {{"listen", refused, "within", "200"}, 3, "no peer connected within 200 ms"},
         {{"connect", "127.0.0.1", c, "expect", "bye", "expect-close", "within", "3000"}, 0, ""},
     };
     for (const Case& k : cases) {
         const CliResult r = RunCli(k.arguments);
-        EXPECT_EQ(k.exit, r.exit) << k.arguments.join(QLatin1Char(' ')).toStdString() << "\n" << r.err.toStdString();
-        EXPECT_TRUE(r.err.contains(k.says)) << k.arguments.join(QLatin1Char(' ')).toStdString() << ": "
-                                            << r.err.toStdString();
+        EXPECT_EQ(k.exit, r.exit) << k.arguments.join(QLatin1Char(' ')).toStdString() << "\n"
+                                  << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(k.says))
+            << k.arguments.join(QLatin1Char(' ')).toStdString() << ": " << r.err.toStdString();
     }
     bad.remove();
 }
@@ -125,17 +134,19 @@ TEST(Cli, ScriptThatFailsAtItsThirdStepReportsIt)
     // What came is told, so the user sees why.
     EXPECT_TRUE(failed.err.contains("'STATUS?\\r\\n'")) << failed.err.toStdString();
     // ... in the form the step wanted it.
-    const CliResult hex = RunCli({"--quiet", "connect", "127.0.0.1", QString::number(port), "send", "AB", "expect",
-                                  "-x", "41 43", "within", "300"});
+    const CliResult hex = RunCli({"--quiet", "connect", "127.0.0.1", QString::number(port), "send", "AB",
+                                  "expect", "-x", "41 43", "within", "300"});
     EXPECT_EQ(1, hex.exit) << hex.err.toStdString();
     EXPECT_TRUE(hex.err.contains("came: '41 42'")) << hex.err.toStdString();
     const QByteArray report = ReadFile(junit);
-    EXPECT_TRUE(report.contains("tests=\"2\" failures=\"1\" errors=\"0\" skipped=\"1\"")) << report.toStdString();
+    EXPECT_TRUE(report.contains("tests=\"2\" failures=\"1\" errors=\"0\" skipped=\"1\""))
+        << report.toStdString();
     EXPECT_TRUE(report.contains("<failure message=")) << report.toStdString();
 
     // The same device, the right expectation, in JSON.
-    const CliResult passed = RunCli({"--json", "--junit", junit, "connect", "127.0.0.1", QString::number(port),
-                                     "send", "STATUS?", "expect", "equals", "STATUS?", "within", "2000"});
+    const CliResult passed =
+        RunCli({"--json", "--junit", junit, "connect", "127.0.0.1", QString::number(port), "send", "STATUS?",
+                "expect", "equals", "STATUS?", "within", "2000"});
     EXPECT_EQ(0, passed.exit) << passed.err.toStdString();
     const QList<QByteArray> lines = passed.out.trimmed().split('\n');
     ASSERT_GE(lines.size(), 5);
@@ -160,8 +171,8 @@ TEST(Cli, WindowsMessagesGoOutAsTheWindowSendsThem)
                    {QStringLiteral("-u"), QStringLiteral("TCP-LISTEN:%1,bind=127.0.0.1,reuseaddr").arg(port),
                     QStringLiteral("CREATE:%1").arg(sink)},
                    port);
-        const CliResult r = RunCli({"--quiet", "connect", "127.0.0.1", QString::number(port), "message", "read",
-                                    "message", "rtu", "wait", "100"});
+        const CliResult r = RunCli({"--quiet", "connect", "127.0.0.1", QString::number(port), "message",
+                                    "read", "message", "rtu", "wait", "100"});
         EXPECT_EQ(0, r.exit) << r.err.toStdString();
         ASSERT_TRUE(peer.Finished());
         // Each run is a session of its own: the counter starts at 0 again.
@@ -179,7 +190,8 @@ TEST(Cli, ServesByTheWindowsRulesUntilTerminated)
     ReplyRule ping;
     ping.name = QStringLiteral("ping");
     ping.pattern = "PING";
-    ping.reply = ParseEscapedBytes(QStringLiteral("PONG {seq:u8}"), BYTE_TEXT_MAX, FieldUse::Allowed).Template();
+    ping.reply =
+        ParseEscapedBytes(QStringLiteral("PONG {seq:u8}"), BYTE_TEXT_MAX, FieldUse::Allowed).Template();
     ReplyRule off = ping;
     off.enabled = false;
     off.pattern = "PONG";
@@ -191,10 +203,27 @@ TEST(Cli, ServesByTheWindowsRulesUntilTerminated)
     server.Serve(CliProgram(), {"--quiet", "listen", QString::number(port), "serve"}, port, false);
     // Two clients one after another: the server takes the next when one leaves.
     for (int client = 0; client < 2; ++client) {
-        const CliResult r = RunCli({"--quiet", "connect", "127.0.0.1", QString::number(port), "send", "PING",
-                                    "expect", "-x", "50 4F 4E 47 20 00", "within", "2000", "send", "xPINGx",
-                                    "expect", "-x", "50 4F 4E 47 20 01", "within", "2000", "expect-nothing",
-                                    "within", "150"});
+        const CliResult r = RunCli({"--quiet",
+                                    "connect",
+                                    "127.0.0.1",
+                                    QString::number(port),
+                                    "send",
+                                    "PING",
+                                    "expect",
+                                    "-x",
+                                    "50 4F 4E 47 20 00",
+                                    "within",
+                                    "2000",
+                                    "send",
+                                    "xPINGx",
+                                    "expect",
+                                    "-x",
+                                    "50 4F 4E 47 20 01",
+                                    "within",
+                                    "2000",
+                                    "expect-nothing",
+                                    "within",
+                                    "150"});
         EXPECT_EQ(0, r.exit) << "client " << client << ": " << r.err.toStdString();
     }
     ::kill(static_cast<pid_t>(server.process.processId()), SIGTERM);
@@ -210,11 +239,13 @@ TEST(Cli, InterruptLeavesACaptureThatTsharkReads)
     QTemporaryDir dir;
     const QString pcap = dir.filePath(QStringLiteral("session.pcap"));
     PeerProcess cli;
-    cli.Start(CliProgram(), {"--capture", pcap, "connect", "127.0.0.1", QString::number(port), "send",
-                             "hello capture", "expect", "capture", "wait", "20000"},
+    cli.Start(CliProgram(),
+              {"--capture", pcap, "connect", "127.0.0.1", QString::number(port), "send", "hello capture",
+               "expect", "capture", "wait", "20000"},
               false);
     ASSERT_TRUE(WaitUntil([&] { return cli.Output().contains("|hello capture"); }, std::chrono::seconds(10)));
-    ASSERT_TRUE(WaitUntil([&] { return cli.Output().count("|hello capture") >= 2; }, std::chrono::seconds(5)));
+    ASSERT_TRUE(
+        WaitUntil([&] { return cli.Output().count("|hello capture") >= 2; }, std::chrono::seconds(5)));
     ::kill(static_cast<pid_t>(cli.process.processId()), SIGINT);
     ASSERT_TRUE(cli.Finished());
     EXPECT_EQ(130, cli.process.exitCode());
@@ -227,18 +258,20 @@ TEST(Cli, UdpAndServerSessionsWithRealPeers)
 {
     const unsigned short udp = FreePort(SOCK_DGRAM);
     PeerProcess udpPeer;
-    udpPeer.Start(QStringLiteral("socat"),
-                  {QStringLiteral("UDP-RECVFROM:%1,bind=127.0.0.1,fork").arg(udp), QStringLiteral("EXEC:cat")});
+    udpPeer.Start(QStringLiteral("socat"), {QStringLiteral("UDP-RECVFROM:%1,bind=127.0.0.1,fork").arg(udp),
+                                            QStringLiteral("EXEC:cat")});
     QThread::msleep(200);
-    const CliResult u = RunCli({"--quiet", "udp", "0", "127.0.0.1", QString::number(udp), "send", "-x",
-                                "01 02 03 {xor8}", "expect", "equals", "-x", "01 02 03 00", "within", "2000"});
+    const CliResult u =
+        RunCli({"--quiet", "udp", "0", "127.0.0.1", QString::number(udp), "send", "-x", "01 02 03 {xor8}",
+                "expect", "equals", "-x", "01 02 03 00", "within", "2000"});
     EXPECT_EQ(0, u.exit) << u.err.toStdString();
 
     // Korvo as the server; socat says its piece and hangs up.
     const unsigned short port = FreePort();
     PeerProcess cli;
-    cli.Serve(CliProgram(), {"listen", QString::number(port), "expect", "HELLO", "send", "WELCOME",
-                             "expect-close", "within", "5000"},
+    cli.Serve(CliProgram(),
+              {"listen", QString::number(port), "expect", "HELLO", "send", "WELCOME", "expect-close",
+               "within", "5000"},
               port, false);
     PeerProcess client;
     client.Start(QStringLiteral("socat"), {QStringLiteral("SYSTEM:printf HELLO; sleep 0.5"),
@@ -263,12 +296,12 @@ TEST(Cli, MulticastGroupInAPrivateNamespace)
                   return ReplyRuleToJson(r);
               }()});
     PeerProcess member;
-    member.Start(CliProgram(), {"--quiet", "--multicast", "239.1.2.3", "udp", QString::number(port), "serve",
-                                "for", "5000"},
-                 false);
+    member.Start(
+        CliProgram(),
+        {"--quiet", "--multicast", "239.1.2.3", "udp", QString::number(port), "serve", "for", "5000"}, false);
     QThread::msleep(300);
-    const CliResult r = RunCli({"--quiet", "udp", "0", "239.1.2.3", QString::number(port), "send", "HELLO", "expect",
-                                "WORLD", "within", "3000"});
+    const CliResult r = RunCli({"--quiet", "udp", "0", "239.1.2.3", QString::number(port), "send", "HELLO",
+                                "expect", "WORLD", "within", "3000"});
     EXPECT_EQ(0, r.exit) << r.err.toStdString();
     member.Stop();
 }

@@ -28,7 +28,8 @@ TEST(CliTls, VerificationDecidesTheExitCode)
     StartTlsEcho(signedByCa, files, "server", signedPort);
     const unsigned short only12 = FreePort();
     PeerProcess tls12;
-    tls12.Serve(QStringLiteral("openssl"), SServer(files, "server", only12, {QStringLiteral("-tls1_2")}), only12);
+    tls12.Serve(QStringLiteral("openssl"), SServer(files, "server", only12, {QStringLiteral("-tls1_2")}),
+                only12);
 
     const QString fingerprint = files.Fingerprint("self");
     const QStringList exchange = {"send", "secret\\n", "expect", "secret\\n", "within", "3000"};
@@ -55,9 +56,10 @@ TEST(CliTls, VerificationDecidesTheExitCode)
     for (const Case& k : cases) {
         const QStringList arguments = QStringList{"--quiet"} + k.options + connect(k.port) + exchange;
         const CliResult r = RunCli(arguments);
-        EXPECT_EQ(k.exit, r.exit) << arguments.join(QLatin1Char(' ')).toStdString() << ": " << r.err.toStdString();
-        EXPECT_TRUE(r.err.contains(k.says.toUtf8())) << arguments.join(QLatin1Char(' ')).toStdString() << ": "
-                                                      << r.err.toStdString();
+        EXPECT_EQ(k.exit, r.exit) << arguments.join(QLatin1Char(' ')).toStdString() << ": "
+                                  << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(k.says.toUtf8()))
+            << arguments.join(QLatin1Char(' ')).toStdString() << ": " << r.err.toStdString();
     }
 
     // The handshake's details reach the JSON.
@@ -74,14 +76,16 @@ TEST(CliTls, ThrowawayCertificateServesOpensslClient)
 {
     const unsigned short port = FreePort();
     PeerProcess cli;
-    cli.Serve(CliProgram(), {"--tls", "--tls-self-signed", "listen", QString::number(port), "expect", "hello",
-                             "send", "over tls\\n", "expect-close", "within", "5000"},
+    cli.Serve(CliProgram(),
+              {"--tls", "--tls-self-signed", "listen", QString::number(port), "expect", "hello", "send",
+               "over tls\\n", "expect-close", "within", "5000"},
               port, false);
     PeerProcess client;
-    client.Start(QStringLiteral("sh"), {QStringLiteral("-c"),
-                                        QStringLiteral("(printf hello; sleep 1) | openssl s_client -quiet -no_ign_eof -connect "
-                                                       "127.0.0.1:%1 2>/dev/null")
-                                            .arg(port)});
+    client.Start(QStringLiteral("sh"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("(printf hello; sleep 1) | openssl s_client -quiet -no_ign_eof -connect "
+                                 "127.0.0.1:%1 2>/dev/null")
+                      .arg(port)});
     ASSERT_TRUE(cli.Finished());
     EXPECT_EQ(0, cli.process.exitCode()) << cli.process.readAllStandardError().toStdString();
     ASSERT_TRUE(client.Finished());
@@ -93,14 +97,16 @@ TEST(CliTls, ThrowawayCertificateServesOpensslClient)
     TlsFiles files;
     const unsigned short strict = FreePort();
     PeerProcess server;
-    server.Serve(CliProgram(), {"--quiet", "--tls", "--tls-cert", files.Pem("server"), "--tls-key", files.Key("server"),
-                                "--tls-ca", files.Pem("ca"), "listen", QString::number(strict), "within", "20000"},
+    server.Serve(CliProgram(),
+                 {"--quiet", "--tls", "--tls-cert", files.Pem("server"), "--tls-key", files.Key("server"),
+                  "--tls-ca", files.Pem("ca"), "listen", QString::number(strict), "within", "20000"},
                  strict, false);
     PeerProcess anonymous;
-    anonymous.Start(QStringLiteral("sh"), {QStringLiteral("-c"),
-                                           QStringLiteral("openssl s_client -quiet -connect 127.0.0.1:%1 </dev/null "
-                                                          ">/dev/null 2>&1")
-                                               .arg(strict)});
+    anonymous.Start(
+        QStringLiteral("sh"),
+        {QStringLiteral("-c"), QStringLiteral("openssl s_client -quiet -connect 127.0.0.1:%1 </dev/null "
+                                              ">/dev/null 2>&1")
+                                   .arg(strict)});
     ASSERT_TRUE(server.Finished());
     const QByteArray why = server.process.readAllStandardError();
     EXPECT_EQ(4, server.process.exitCode()) << why.toStdString();

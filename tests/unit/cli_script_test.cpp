@@ -46,18 +46,17 @@ TEST(CliScript, MistakesArePointedAtByLineAndColumn)
 
 TEST(CliScript, StepsReadAsWritten)
 {
-    const CliScript script = ParseCliScript(QStringLiteral(
-        "# a Modbus device\n"
-        "connect ::1 502 within 250   # IPv6\n"
-        "send -x '01 03 00 0A 00 02 {crc16-modbus}'\n"
-        "expect starts -x \"01 03\" within 200\n"
-        "send \"say \\\"hi\\\"\\r\\n\"\n"
-        "expect ends 'ok\\r\\n'\n"
-        "expect-nothing within 100\n"
-        "message 'status poll'\n"
-        "wait 10\n"
-        "serve for 1000\n"
-        "expect-close\n"));
+    const CliScript script = ParseCliScript(QStringLiteral("# a Modbus device\n"
+                                                           "connect ::1 502 within 250   # IPv6\n"
+                                                           "send -x '01 03 00 0A 00 02 {crc16-modbus}'\n"
+                                                           "expect starts -x \"01 03\" within 200\n"
+                                                           "send \"say \\\"hi\\\"\\r\\n\"\n"
+                                                           "expect ends 'ok\\r\\n'\n"
+                                                           "expect-nothing within 100\n"
+                                                           "message 'status poll'\n"
+                                                           "wait 10\n"
+                                                           "serve for 1000\n"
+                                                           "expect-close\n"));
     ASSERT_TRUE(script.Ok()) << script.error->message.toStdString();
     ASSERT_EQ(10u, script.steps.size());
     const CliStep& connect = script.steps[0];
@@ -102,7 +101,8 @@ TEST(CliScript, ArgumentsRunOnFromStepToStep)
     EXPECT_EQ((CliPlace{0, 6}), bad.error->place);
     EXPECT_EQ(QStringLiteral("argument 6: "), CliScriptErrorText(*bad.error, {}).left(12));
     const CliScript badFile = ParseCliScript(QStringLiteral("listen 99999"));
-    EXPECT_TRUE(CliScriptErrorText(*badFile.error, QStringLiteral("t.korvo")).startsWith(QStringLiteral("t.korvo:1:8: ")));
+    EXPECT_TRUE(CliScriptErrorText(*badFile.error, QStringLiteral("t.korvo"))
+                    .startsWith(QStringLiteral("t.korvo:1:8: ")));
 }
 
 } // namespace

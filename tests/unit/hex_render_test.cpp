@@ -49,8 +49,8 @@ std::string Row(const std::string& offset, const std::string& hex1, const std::s
 TEST(HexRender, LineFormatCases)
 {
     std::vector<std::uint8_t> big(0x1B0, 0x4A);
-    std::vector<std::uint8_t> classes = {0x1F, 0x20, 0x7E, 0x7F, 0x80, 0x00, 0xFF, 0x41,
-                                         0x9A, 0xBC, 0xDE, 0xF0, 0x12, 0x34, 0x56, 0x78, 0x01};
+    std::vector<std::uint8_t> classes = {0x1F, 0x20, 0x7E, 0x7F, 0x80, 0x00, 0xFF, 0x41, 0x9A,
+                                         0xBC, 0xDE, 0xF0, 0x12, 0x34, 0x56, 0x78, 0x01};
     std::vector<std::uint8_t> longer(0x9C1, 0x4A);
     std::copy(classes.begin(), classes.end() - 1, longer.begin() + 0x9B0);
     const std::vector<LineCase> cases = {
@@ -68,11 +68,11 @@ TEST(HexRender, LineFormatCases)
          0,
          Row("00000000", "1f 20 7e 7f 80 00 ff ", "", std::string(".") + " ~\x7f...", " ")},
         {"byte classes on a row with more after it", classes, 0,
-         Row("00000000", "1f 20 7e 7f 80 00 ff 41 ", "9a bc de f0 12 34 56 78 ", std::string(".") + " ~\x7f...A.....4Vx",
-             "\r\n")},
+         Row("00000000", "1f 20 7e 7f 80 00 ff 41 ", "9a bc de f0 12 34 56 78 ",
+             std::string(".") + " ~\x7f...A.....4Vx", "\r\n")},
         {"upper-case offsets on a row with more after it", longer, 0x9B,
-         Row("000009B0", "1f 20 7e 7f 80 00 ff 41 ", "9a bc de f0 12 34 56 78 ", std::string(".") + " ~\x7f...A.....4Vx",
-             "\r\n")},
+         Row("000009B0", "1f 20 7e 7f 80 00 ff 41 ", "9a bc de f0 12 34 56 78 ",
+             std::string(".") + " ~\x7f...A.....4Vx", "\r\n")},
         {"upper-case offsets, lower-case bytes", big, 0x1A,
          Row("000001A0", "4a 4a 4a 4a 4a 4a 4a 4a ", "4a 4a 4a 4a 4a 4a 4a 4a ", "JJJJJJJJJJJJJJJJ", " ")},
         {"past the data", Counting(16), 1, ""},
