@@ -174,31 +174,25 @@ void CliOutput::OnSessionOpened(const SessionInfo& session, const TapTime& time)
 void CliOutput::OnBytesReceived(const std::uint8_t* data, int length, const sockaddr* peer, const sockaddr*,
                                 const TapTime& time)
 {
-    if (m_mode == CliOutputMode::Transcript) {
-        const qsizetype at = m_buffer.size();
-        m_buffer.resize(at + static_cast<qsizetype>(TranscriptFormat::BlockRoom(length)));
-        m_buffer.resize(at + static_cast<qsizetype>(
-                                 m_format.Block(m_buffer.data() + at, true, time.wall, peer, data, length)));
-        Queued();
-    } else if (m_mode == CliOutputMode::Json) {
-        QJsonObject event = Stamped(QStringLiteral("received"), time);
-        event.insert(QLatin1String("peer"), FormatPeerEndpoint(peer).value_or(QString()));
-        event.insert(QLatin1String("bytes"),
-                     CliBytesJson(QByteArray(reinterpret_cast<const char*>(data), length)));
-        WriteLine(event);
-    }
+    Bytes(true, data, length, peer, time);
 }
 
 void CliOutput::OnBytesSent(const std::uint8_t* data, int length, const sockaddr* peer, const TapTime& time)
 {
+    Bytes(false, data, length, peer, time);
+}
+
+void CliOutput::Bytes(bool received, const std::uint8_t* data, int length, const sockaddr* peer,
+                      const TapTime& time)
+{
     if (m_mode == CliOutputMode::Transcript) {
         const qsizetype at = m_buffer.size();
         m_buffer.resize(at + static_cast<qsizetype>(TranscriptFormat::BlockRoom(length)));
-        m_buffer.resize(at + static_cast<qsizetype>(
-                                 m_format.Block(m_buffer.data() + at, false, time.wall, peer, data, length)));
+        m_buffer.resize(at + static_cast<qsizetype>(m_format.Block(m_buffer.data() + at, received, time.wall,
+                                                                   peer, data, length)));
         Queued();
     } else if (m_mode == CliOutputMode::Json) {
-        QJsonObject event = Stamped(QStringLiteral("sent"), time);
+        QJsonObject event = Stamped(received ? QStringLiteral("received") : QStringLiteral("sent"), time);
         event.insert(QLatin1String("peer"), FormatPeerEndpoint(peer).value_or(QString()));
         event.insert(QLatin1String("bytes"),
                      CliBytesJson(QByteArray(reinterpret_cast<const char*>(data), length)));

@@ -65,6 +65,9 @@ public:
 
 private:
     void Write(const char* data, std::size_t length);
+    // A block received or sent, as a transcript block or a JSON event.
+    void Bytes(bool received, const std::uint8_t* data, int length, const sockaddr* peer,
+               const TapTime& time);
     void WrittenSome();
     void WriterLoop();
     void Queued();
