@@ -9,7 +9,7 @@
 
 namespace {
 
-struct FieldSpec
+struct KnownField
 {
     QLatin1String name;
     FieldKind kind;
@@ -18,7 +18,7 @@ struct FieldSpec
 };
 
 // Each checksum in the byte order its protocols put it on the wire.
-const FieldSpec kChecksums[] = {
+const KnownField kChecksums[] = {
     {QLatin1String("crc16-modbus"), FieldKind::Crc16Modbus, 2, false},
     {QLatin1String("crc16-ccitt"), FieldKind::Crc16Ccitt, 2, true},
     {QLatin1String("crc16-xmodem"), FieldKind::Crc16Xmodem, 2, true},
@@ -28,7 +28,7 @@ const FieldSpec kChecksums[] = {
     {QLatin1String("xor8"), FieldKind::Xor8, 1, false},
     {QLatin1String("lrc"), FieldKind::Lrc, 1, false},
 };
-const FieldSpec kSequences[] = {
+const KnownField kSequences[] = {
     {QLatin1String("seq:u8"), FieldKind::Sequence, 1, false},
     {QLatin1String("seq:u16be"), FieldKind::Sequence, 2, true},
     {QLatin1String("seq:u16le"), FieldKind::Sequence, 2, false},
@@ -36,22 +36,22 @@ const FieldSpec kSequences[] = {
     {QLatin1String("seq:u32le"), FieldKind::Sequence, 4, false},
 };
 
-const FieldSpec* FindSpec(QStringView name)
+const KnownField* FindKnownField(QStringView name)
 {
-    for (const std::span<const FieldSpec> table :
-         {std::span<const FieldSpec>(kChecksums), std::span<const FieldSpec>(kSequences)}) {
-        for (const FieldSpec& spec : table) {
-            if (name.compare(spec.name, Qt::CaseInsensitive) == 0)
-                return &spec;
+    for (const std::span<const KnownField> table :
+         {std::span<const KnownField>(kChecksums), std::span<const KnownField>(kSequences)}) {
+        for (const KnownField& known : table) {
+            if (name.compare(known.name, Qt::CaseInsensitive) == 0)
+                return &known;
         }
     }
     return nullptr;
 }
 
-const FieldSpec& ChecksumSpec(FieldKind kind)
+const KnownField& KnownChecksum(FieldKind kind)
 {
     return *std::find_if(std::begin(kChecksums), std::end(kChecksums),
-                         [kind](const FieldSpec& spec) { return spec.kind == kind; });
+                         [kind](const KnownField& known) { return known.kind == kind; });
 }
 
 template <class Engine> std::uint32_t Crc(const std::uint8_t* data, qsizetype size)
@@ -82,8 +82,8 @@ void Put(std::uint8_t* at, std::uint32_t value, int width, bool bigEndian)
 FieldSpelling ParseFieldName(QStringView name)
 {
     FieldSpelling spelling;
-    if (const FieldSpec* spec = FindSpec(name)) {
-        spelling.field = ByteField{spec->kind, spec->width, spec->bigEndian, 0, 0};
+    if (const KnownField* known = FindKnownField(name)) {
+        spelling.field = ByteField{known->kind, known->width, known->bigEndian, 0, 0};
         return spelling;
     }
     // A checksum with its byte order given.
@@ -91,14 +91,14 @@ FieldSpelling ParseFieldName(QStringView name)
     const bool be = name.endsWith(QLatin1String(":be"), Qt::CaseInsensitive);
     if (!le && !be)
         return spelling;
-    const FieldSpec* spec = FindSpec(name.chopped(3));
-    if (!spec || spec->kind == FieldKind::Sequence)
+    const KnownField* known = FindKnownField(name.chopped(3));
+    if (!known || known->kind == FieldKind::Sequence)
         return spelling;
-    if (spec->width == 1) {
+    if (known->width == 1) {
         spelling.orderOnOneByte = true;
         return spelling;
     }
-    spelling.field = ByteField{spec->kind, spec->width, be, 0, 0};
+    spelling.field = ByteField{known->kind, known->width, be, 0, 0};
     return spelling;
 }
 
@@ -106,14 +106,14 @@ QString FieldName(const ByteField& field)
 {
     if (field.kind == FieldKind::Sequence) {
         const auto it =
-            std::find_if(std::begin(kSequences), std::end(kSequences), [&](const FieldSpec& spec) {
-                return spec.width == field.width && (spec.width == 1 || spec.bigEndian == field.bigEndian);
+            std::find_if(std::begin(kSequences), std::end(kSequences), [&](const KnownField& known) {
+                return known.width == field.width && (known.width == 1 || known.bigEndian == field.bigEndian);
             });
         return it != std::end(kSequences) ? QString(it->name) : QString();
     }
-    const FieldSpec& spec = ChecksumSpec(field.kind);
-    QString name = spec.name;
-    if (spec.width > 1 && field.bigEndian != spec.bigEndian)
+    const KnownField& known = KnownChecksum(field.kind);
+    QString name = known.name;
+    if (known.width > 1 && field.bigEndian != known.bigEndian)
         name += field.bigEndian ? QLatin1String(":be") : QLatin1String(":le");
     return name;
 }
