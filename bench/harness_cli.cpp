@@ -36,13 +36,20 @@ struct Run
     long maxKiB = 0;
 };
 
-// Runs the command with stdout into `out` (empty: /dev/null) and waits.
-Run Spawn(const std::vector<std::string>& command, const std::string& out = {}, bool countMemory = false)
+// The command's words as posix_spawnp takes them, valid while `command` lives.
+std::vector<char*> Argv(const std::vector<std::string>& command)
 {
     std::vector<char*> argv;
     for (const std::string& word : command)
         argv.push_back(const_cast<char*>(word.c_str()));
     argv.push_back(nullptr);
+    return argv;
+}
+
+// Runs the command with stdout into `out` (empty: /dev/null) and waits.
+Run Spawn(const std::vector<std::string>& command, const std::string& out = {}, bool countMemory = false)
+{
+    std::vector<char*> argv = Argv(command);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, out.empty() ? "/dev/null" : out.c_str(),
@@ -73,10 +80,7 @@ struct Child
     pid_t pid = -1;
     explicit Child(const std::vector<std::string>& command)
     {
-        std::vector<char*> argv;
-        for (const std::string& word : command)
-            argv.push_back(const_cast<char*>(word.c_str()));
-        argv.push_back(nullptr);
+        std::vector<char*> argv = Argv(command);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
